@@ -1,0 +1,58 @@
+// Presentation: the entry function and the frame loop it runs.
+//
+// Use:
+//     int main() { return tessaranMain(); }          // prints fatal errors, returns 0 or 1
+//
+// runTessaran is the entry function proper: archive, launcher, then (on "Run")
+// the presentation window, effect shader, soundtrack and sync track store in that
+// order; playback starts and frames run until the music stops, Escape is pressed
+// or the window closes. Teardown is soundtrack, store, shader, window, archive,
+// also when a fatal error leaves start-up or a frame early.
+//
+// Presentation holds the objects of one run so the frame loop can be driven a
+// frame at a time (tests, benchmarks). It borrows the archive.
+//
+// Failure: runTessaran throws the fatal errors ("Unable to initialize GLFW",
+// "Unable to open the render context", "Unable to open soundtrack file", and a
+// parameter file that is not valid TOML as "fsshader.ini:LINE:COLUMN: ...");
+// tessaranMain prints them as "tessaran: <message>" and returns 1.
+#pragma once
+
+#include "RenderWindow.h"
+
+#include <memory>
+
+class ResourceArchive;
+class EffectShader;
+class Soundtrack;
+class SyncTrackStore;
+
+class Presentation {
+public:
+    Presentation(ResourceArchive& archive, const LaunchSettings& settings);
+    ~Presentation();
+
+    Presentation(const Presentation&) = delete;
+    Presentation& operator=(const Presentation&) = delete;
+
+    void start();
+    // Runs one frame; returns true while another frame should follow.
+    bool frame();
+
+    RenderWindow& window() { return *window_; }
+    EffectShader& shader() { return *shader_; }
+    Soundtrack& soundtrack() { return *soundtrack_; }
+    SyncTrackStore& store() { return *store_; }
+
+private:
+    ResourceArchive& archive_;
+    // Declared so that destruction runs soundtrack, store, shader, window.
+    std::unique_ptr<RenderWindow> window_;
+    std::unique_ptr<EffectShader> shader_;
+    std::unique_ptr<SyncTrackStore> store_;
+    std::unique_ptr<Soundtrack> soundtrack_;
+    float resolution_[2] = {0.0f, 0.0f};
+};
+
+int runTessaran();
+int tessaranMain();

@@ -1,0 +1,94 @@
+// EffectShader: the presentation's fragment stage and the values of its exports.
+//
+// Use (once per frame, after the sync store evaluated its bindings):
+//     EffectShader shader(archive, "fs.glsl");       // GL context current
+//     if (shader.update(store, soundtrack, resolution)) {   // true: a build was tried
+//         ... read "fsshader.ini" and shader.applyParameters(text);
+//     }
+//
+// The first update that finds the source builds a separable fragment program,
+// records the exports found by scanExports (binding rocket exports to the sync
+// store) and attaches the program to programPipeline. Every update uploads every
+// export: rocket and imgui values from their value slots, internal "time",
+// "rows" and "resolution" from the soundtrack and the framebuffer size.
+//
+// Ownership: the shader owns its tables and the value slots; a slot keeps its
+// address for the shader's whole life, because the sync store writes through it.
+// Destroy the shader after the store. GL objects are not deleted: they end with
+// the context. The archive is borrowed.
+//
+// Failure: nothing is reported for a missing source, a shader that does not
+// compile, or exports the program does not keep. applyParameters throws
+// ParameterFileError for text that is not valid TOML, before writing anything.
+// The per-frame path allocates nothing.
+#pragma once
+
+#include "ExportScan.h"
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+class ResourceArchive;
+class Soundtrack;
+class SyncTrackStore;
+
+// The one program pipeline of the process; 0 until the first EffectShader.
+extern std::uint32_t programPipeline;
+
+struct ExportBinding {
+    std::string target;
+    UniformType type = UniformType::Other;
+};
+
+using ValueSlot = std::array<float, 4>;
+
+// A parameter file that is not valid TOML.
+class ParameterFileError : public std::runtime_error {
+public:
+    ParameterFileError(std::uint32_t line, std::uint32_t column, const std::string& description);
+    std::uint32_t line() const { return line_; }
+    std::uint32_t column() const { return column_; }
+    const std::string& description() const { return description_; }
+
+private:
+    std::uint32_t line_;
+    std::uint32_t column_;
+    std::string description_;
+};
+
+class EffectShader {
+public:
+    EffectShader(ResourceArchive& archive, std::string fileName);
+    ~EffectShader() = default;
+
+    EffectShader(const EffectShader&) = delete;
+    EffectShader& operator=(const EffectShader&) = delete;
+
+    // resolution: framebuffer width and height in pixels.
+    bool update(SyncTrackStore& syncStore, const Soundtrack& soundtrack, const float* resolution);
+    void applyParameters(std::string_view text);
+
+    std::uint32_t program() const { return program_; }
+    const std::unordered_map<std::string, std::int32_t>& locations() const { return locations_; }
+    const std::unordered_map<std::string, ExportBinding>& rocketExports() const { return rocketExports_; }
+    const std::unordered_map<std::string, ExportBinding>& imguiExports() const { return imguiExports_; }
+    const std::unordered_map<std::string, ExportBinding>& internalExports() const { return internalExports_; }
+    const std::unordered_map<std::string, ValueSlot>& values() const { return values_; }
+
+private:
+    void recordExports(SyncTrackStore& syncStore, const std::string& text);
+
+    ResourceArchive& archive_;
+    std::string fileName_;
+    std::uint32_t program_ = 0;
+    std::unordered_map<std::string, std::int32_t> locations_;
+    std::unordered_map<std::string, ExportBinding> rocketExports_;
+    std::unordered_map<std::string, ExportBinding> imguiExports_;
+    // Node-based: a slot never moves once created.
+    std::unordered_map<std::string, ValueSlot> values_;
+    std::unordered_map<std::string, ExportBinding> internalExports_;
+};

@@ -1,0 +1,58 @@
+// SyncTrackStore: binds exported uniforms to sync tracks and evaluates them at
+// the music's current row every frame.
+//
+// Use:
+//     SyncTrackStore store(archive, soundtrack);     // tracks come from the archive
+//     store.bindUniform("cam:pos", slot, 3);         // loads cam:pos.x/.y/.z once
+//     store.updateBindings();                        // each frame, before uploads
+//
+// Ownership: the store owns its track device. The archive, the soundtrack and
+// every bound value slot are borrowed: slots must outlive the store (the effect
+// shader keeps them at fixed addresses). Creating a store points the archive
+// stream callbacks at its archive; only one store exists at a time.
+//
+// Failure: nothing is reported. A track without a file evaluates to 0.0. A
+// binding whose track could not be allocated is not kept. Throws std::bad_alloc
+// only if the track device itself cannot be created.
+#pragma once
+
+#include "SyncTrack.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+class ResourceArchive;
+class Soundtrack;
+
+struct UniformBinding {
+    std::array<SyncTrack*, 4> tracks{};
+    float* target = nullptr;
+    std::uint32_t count = 0;
+};
+
+class SyncTrackStore {
+public:
+    SyncTrackStore(ResourceArchive& archive, const Soundtrack& soundtrack);
+    ~SyncTrackStore();
+
+    SyncTrackStore(const SyncTrackStore&) = delete;
+    SyncTrackStore& operator=(const SyncTrackStore&) = delete;
+
+    void bindUniform(const std::string& targetName, float* storage, std::uint32_t count);
+    // Evaluates every binding at the soundtrack's current row.
+    void updateBindings();
+    // Evaluates every binding at the given row (what updateBindings does with the
+    // soundtrack's row; offline capture and tests drive it directly).
+    void evaluateAt(double row);
+
+    const SyncDevice& device() const { return *device_; }
+    std::size_t bindingCount() const { return bindings_.size(); }
+
+private:
+    ResourceArchive& archive_;
+    const Soundtrack& soundtrack_;
+    SyncDevice* device_ = nullptr;
+    std::unordered_map<std::string, UniformBinding> bindings_;
+};
