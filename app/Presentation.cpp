@@ -1,0 +1,108 @@
+#include "Presentation.h"
+
+#include "EffectShader.h"
+#include "Launcher.h"
+#include "ResourceArchive.h"
+#include "ScreenQuad.h"
+#include "Soundtrack.h"
+#include "SyncTrackStore.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr const char* kShaderEntry = "fs.glsl";
+constexpr const char* kMusicEntry = "soundtrack.mp3";
+constexpr const char* kParameterEntry = "fsshader.ini";
+constexpr float kBeatsPerMinute = 170.0f;
+
+}  // namespace
+
+Presentation::Presentation(ResourceArchive& archive, const LaunchSettings& settings) : archive_(archive) {
+    window_ = createWindow(settings);
+    shader_ = std::make_unique<EffectShader>(archive_, kShaderEntry);
+    soundtrack_ = std::make_unique<Soundtrack>(archive_, kMusicEntry, kBeatsPerMinute);
+    store_ = std::make_unique<SyncTrackStore>(archive_, *soundtrack_);
+}
+
+Presentation::~Presentation() {
+    // Explicit, so the order does not hang on member declaration order alone: the
+    // stream goes before anything it clocks, the store before the slots it writes
+    // into, the shader before the context its program lives in.
+    soundtrack_.reset();
+    store_.reset();
+    shader_.reset();
+    window_.reset();
+}
+
+void Presentation::start() { soundtrack_->play(); }
+
+void Presentation::render() {
+    store_->updateBindings();
+
+    glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window_->handle(), &width, &height);
+    resolution_[0] = static_cast<float>(width);
+    resolution_[1] = static_cast<float>(height);
+
+    if (shader_->update(*store_, *soundtrack_, resolution_)) {
+        if (ArchiveFile* file = archive_.openFile(kParameterEntry)) {
+            const std::string text = archive_.readText(file);
+            try {
+                shader_->applyParameters(text);
+            } catch (const ParameterFileError& error) {
+                archive_.closeFile(file);
+                throw std::runtime_error(std::string(kParameterEntry) + ":" + error.what());
+            }
+            archive_.closeFile(file);
+        }
+    }
+
+    if (!screenQuadCreated()) createScreenQuad();
+    drawScreenQuad();
+}
+
+bool Presentation::present() {
+    GLFWwindow* window = window_->handle();
+    glfwSwapBuffers(window);
+    glfwPollEvents();
+    if (glfwGetKey(window, GLFW_KEY_ESCAPE) == GLFW_PRESS) glfwSetWindowShouldClose(window, GLFW_TRUE);
+
+    // The window is asked first; the stream only while the window stays open.
+    return !glfwWindowShouldClose(window) && soundtrack_->isPlaying();
+}
+
+int runTessaran() {
+    auto archive = std::make_unique<ResourceArchive>();
+    {
+        LaunchSettings settings;
+        if (!runLauncher(*archive, settings)) return 0;
+
+        Presentation presentation(*archive, settings);
+        presentation.start();
+        while (presentation.frame()) {
+        }
+    }
+    archive.reset();
+    return 0;
+}
+
+int tessaranMain() {
+    try {
+        return runTessaran();
+    } catch (const std::exception& error) {
+        // By now every object built so far has been torn down in teardown order.
+        std::fprintf(stderr, "tessaran: %s\n", error.what());
+        return 1;
+    }
+}

@@ -37,7 +37,14 @@ public:
 
     void start();
     // Runs one frame; returns true while another frame should follow.
-    bool frame();
+    bool frame() {
+        render();
+        return present();
+    }
+    // The frame's own work: bindings, clear, uploads (and a build), the draw.
+    void render();
+    // Swap, events, Escape; true while the window is open and the music plays.
+    bool present();
 
     RenderWindow& window() { return *window_; }
     EffectShader& shader() { return *shader_; }

@@ -1,0 +1,74 @@
+#include "RenderWindow.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// glfwInit opens the display connection. An X server may refuse a connection
+// made right after the previous one closed (seen with Xvfb about once in twenty
+// quick reconnects), which is exactly what happens when the presentation window
+// follows the launcher's. A few short retries tell that apart from a display
+// that is really not there.
+bool initGlfw() {
+    constexpr int kAttempts = 10;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (glfwInit() == GLFW_TRUE) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+}  // namespace
+
+RenderWindow::~RenderWindow() {
+    glfwDestroyWindow(handle_);
+    glfwTerminate();
+}
+
+std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
+    if (!initGlfw()) throw std::runtime_error("Unable to initialize GLFW");
+
+    glfwWindowHint(GLFW_CLIENT_API, GLFW_OPENGL_API);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 6);
+    glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_SRGB_CAPABLE, GLFW_TRUE);
+    glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
+    glfwWindowHint(GLFW_OPENGL_DEBUG_CONTEXT, GLFW_FALSE);
+    glfwWindowHint(GLFW_CONTEXT_NO_ERROR, GLFW_TRUE);
+
+    GLFWmonitor* monitor = settings.fullscreen ? glfwGetPrimaryMonitor() : nullptr;
+    GLFWwindow* handle = glfwCreateWindow(static_cast<int>(settings.width), static_cast<int>(settings.height),
+                                          settings.title.c_str(), monitor, nullptr);
+    if (!handle) {
+        glfwTerminate();
+        throw std::runtime_error("Unable to open the render context");
+    }
+    // Owned from here on, so a later failure still destroys the window and GLFW.
+    auto window = std::make_unique<RenderWindow>(handle);
+
+    glfwMakeContextCurrent(handle);
+    glfwSwapInterval(1);
+    glewExperimental = GL_TRUE;
+    glewInit();
+
+    if (!settings.fullscreen) {
+        // A window with no primary monitor (or no mode) is left where GLFW put it.
+        if (GLFWmonitor* primary = glfwGetPrimaryMonitor()) {
+            if (const GLFWvidmode* mode = glfwGetVideoMode(primary)) {
+                // Signed, so a window larger than the screen overhangs both edges equally.
+                const int x = (mode->width - static_cast<int>(settings.width)) / 2;
+                const int y = (mode->height - static_cast<int>(settings.height)) / 2;
+                glfwSetWindowPos(handle, x, y);
+            }
+        }
+    }
+    return window;
+}

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite, then again under AddressSanitizer and
+# UndefinedBehaviorSanitizer: ./test.sh
+# Exit status is the suite's.
+set -uo pipefail
+cd "$(dirname "$0")"
+
+./scripts/install-deps || exit 1
+
+jobs=$(nproc)
+xvfb_pid=""
+display_file=$(mktemp)
+cleanup() {
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -f "$display_file"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# A private X server on a free display number: Xvfb picks it and reports it.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [[ -s "$display_file" ]] && break
+  sleep 0.1
+done
+if [[ ! -s "$display_file" ]]; then
+  echo "test.sh: Xvfb did not start" >&2
+  exit 1
+fi
+export DISPLAY=":$(head -n1 "$display_file")"
+export MESA_GL_VERSION_OVERRIDE=4.6 MESA_GLSL_VERSION_OVERRIDE=460
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+suite() {  # suite BUILD_DIR CMAKE_ARGS...
+  local dir=$1
+  shift
+  echo "== $dir: building"
+  cmake -S . -B "$dir" "$@" >/dev/null || return 1
+  cmake --build "$dir" -j"$jobs" >/dev/null || cmake --build "$dir" -j1 || return 1
+  echo "== $dir: testing"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 300)
+}
+
+status=0
+suite build-test -DCMAKE_BUILD_TYPE=Release || status=1
+suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARAN_SANITIZE=ON || status=1
+exit $status

@@ -1,0 +1,130 @@
+// The real tessaran binary, started in a prepared folder on a private display.
+#include "Desktop.h"
+#include "Mp3.h"
+#include "TempDir.h"
+#include "ZipWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The launcher is 280 x 230 at (820, 425) on a 1920 x 1080 screen; "Run" spans
+// x 192..272 on the row that starts at y 202.
+constexpr int kRunX = 820 + 232;
+constexpr int kRunY = 425 + 211;
+
+std::string track(std::int32_t row, float value) {
+    std::string bytes;
+    const std::int32_t count = 1;
+    const std::int8_t step = 0;
+    bytes.append(reinterpret_cast<const char*>(&count), 4);
+    bytes.append(reinterpret_cast<const char*>(&row), 4);
+    bytes.append(reinterpret_cast<const char*>(&value), 4);
+    bytes.append(reinterpret_cast<const char*>(&step), 1);
+    return bytes;
+}
+
+// Green where every export holds what the archive says, red otherwise.
+constexpr const char* kCheckingShader = R"(#version 460 core
+layout(location = 0) in vec2 vUv;
+layout(location = 0) out vec4 colour;
+#pragma EXPORT(rocket=level)
+uniform float level;
+#pragma EXPORT(imgui=look)
+uniform vec3 look;
+#pragma EXPORT(internal=resolution)
+uniform vec2 resolution;
+void main() {
+    bool ok = abs(level - 0.75) < 1e-6
+           && all(lessThan(abs(look - vec3(0.5, 0.25, 2.0)), vec3(1e-6)))
+           && resolution == vec2(1920.0, 1080.0);
+    colour = ok ? vec4(0.0, 1.0, 0.0, 1.0) : vec4(1.0, 0.0, 0.0, 1.0);
+}
+)";
+
+std::vector<ZipEntry> checkingArchive(double musicSeconds) {
+    return {{"fs.glsl", kCheckingShader},
+            {"fsshader.ini", "[look]\nv0 = 0.5\nv1 = 0.25\nv2 = 2\n"},
+            {"sync_level.x.track", track(0, 0.75f)},
+            {"soundtrack.mp3", toneMp3(musicSeconds), ZipMethod::Stored}};
+}
+
+class Tessaran : public ::testing::Test {
+protected:
+    // Starts the binary and presses "Run" in its launcher.
+    std::unique_ptr<Program> startAndRun() {
+        auto program = std::make_unique<Program>(x, dir.path(), std::vector<std::string>{tessaranBinary().string()});
+        if (!x.waitForWindow("ZYR")) {
+            ADD_FAILURE() << "no launcher window; stderr: " << program->errorOutput();
+            return program;
+        }
+        std::this_thread::sleep_for(300ms);  // let the launcher draw a frame or two
+        x.click(kRunX, kRunY);
+        return program;
+    }
+
+    Xvfb x;
+    TempDir dir;
+};
+
+TEST_F(Tessaran, DrawsTheExportsFromTheArchiveAndExitsWhenTheMusicEnds) {
+    writeZip(dir / "zyr.dat", checkingArchive(4.0));
+    auto program = startAndRun();
+    const auto window = x.waitForWindow("Tessaran 2023");
+    ASSERT_TRUE(window) << program->errorOutput();
+    EXPECT_FALSE(x.windowExists("ZYR"));
+    std::this_thread::sleep_for(1s);
+    const WindowGeometry g = x.geometry(*window);
+    EXPECT_EQ(g.width, 1920);
+    EXPECT_EQ(g.height, 1080);
+    const Screenshot shot = x.screenshot();
+    EXPECT_EQ(shot.pixel(960, 540), 0x00FF00u);
+    EXPECT_EQ(shot.pixel(5, 5), 0x00FF00u);
+    EXPECT_EQ(program->waitExit(20s), 0) << program->errorOutput();
+    EXPECT_EQ(program->errorOutput(), "");
+}
+
+TEST_F(Tessaran, EscapeEndsThePresentation) {
+    writeZip(dir / "zyr.dat", checkingArchive(60.0));
+    auto program = startAndRun();
+    ASSERT_TRUE(x.waitForWindow("Tessaran 2023")) << program->errorOutput();
+    std::this_thread::sleep_for(500ms);
+    x.key("Escape");
+    EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+}
+
+TEST_F(Tessaran, MissingMusicIsAFatalErrorWithOneLine) {
+    auto entries = checkingArchive(1.0);
+    entries.pop_back();
+    writeZip(dir / "zyr.dat", entries);
+    auto program = startAndRun();
+    EXPECT_EQ(program->waitExit(20s), 1);
+    EXPECT_EQ(program->errorOutput(), "tessaran: Unable to open soundtrack file\n");
+}
+
+TEST_F(Tessaran, NoArchiveAtAllIsTheSameFatalError) {
+    auto program = startAndRun();
+    EXPECT_EQ(program->waitExit(20s), 1);
+    EXPECT_EQ(program->errorOutput(), "tessaran: Unable to open soundtrack file\n");
+}
+
+TEST_F(Tessaran, BrokenParameterFileNamesItsLineAndColumn) {
+    auto entries = checkingArchive(10.0);
+    entries[1].bytes = "[look]\nv0 = 0.5\nv1 = [1, 2\n";
+    writeZip(dir / "zyr.dat", entries);
+    auto program = startAndRun();
+    EXPECT_EQ(program->waitExit(20s), 1);
+    const std::string err = program->errorOutput();
+    EXPECT_EQ(err.rfind("tessaran: fsshader.ini:", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+}  // namespace
