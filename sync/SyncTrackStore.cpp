@@ -1,0 +1,44 @@
+#include "SyncTrackStore.h"
+
+#include "ResourceArchive.h"
+#include "Soundtrack.h"
+
+#include <new>
+
+SyncTrackStore::SyncTrackStore(ResourceArchive& archive, const Soundtrack& soundtrack)
+    : archive_(archive), soundtrack_(soundtrack) {
+    // The file callbacks carry no context, so they find the archive through the
+    // process-wide reference; hence one store at a time.
+    setStreamArchive(&archive_);
+    device_ = createDevice("sync");
+    if (device_ == nullptr) throw std::bad_alloc();
+    device_->io = SyncIo{archiveOpen, archiveRead, archiveClose};
+}
+
+SyncTrackStore::~SyncTrackStore() { destroyDevice(device_); }
+
+void SyncTrackStore::bindUniform(const std::string& targetName, float* storage, std::uint32_t count) {
+    if (storage == nullptr || bindings_.contains(targetName)) return;
+
+    static constexpr const char* kSuffix[] = {".x", ".y", ".z", ".w"};
+    UniformBinding binding;
+    binding.target = storage;
+    // A value slot holds four floats; a larger count would write past it.
+    binding.count = count < 4 ? count : 4;
+    for (std::uint32_t i = 0; i < binding.count; ++i) {
+        binding.tracks[i] = getTrack(device_, (targetName + kSuffix[i]).c_str());
+        // Out of memory for a track: the binding is dropped rather than kept
+        // with a component that evaluation would have to skip. Tracks already
+        // made stay with the device, so a later bind of this name finds them.
+        if (binding.tracks[i] == nullptr) return;
+    }
+    bindings_.emplace(targetName, binding);
+}
+
+void SyncTrackStore::updateBindings() { evaluateAt(soundtrack_.playbackRow()); }
+
+void SyncTrackStore::evaluateAt(double row) {
+    for (auto& [name, binding] : bindings_)
+        for (std::uint32_t i = 0; i < binding.count; ++i)
+            binding.target[i] = static_cast<float>(getValue(binding.tracks[i], row));
+}
