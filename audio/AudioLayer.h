@@ -36,11 +36,14 @@ constexpr std::uint32_t kAudioPrescan = 0x20000;
 constexpr int kAudioStopped = 0;
 constexpr int kAudioPlaying = 1;
 
-// device -1 is the default output device.
+// device -1 is the default output device, 0 a silent one, n > 0 the n-th output.
 bool audioInit(int device, unsigned frequency);
 bool audioStart();
+// Decodes the length bytes that start at memory + offset.
 AudioStream audioStreamCreate(const void* memory, std::uint64_t offset, std::uint64_t length,
                               std::uint32_t flags);
+// restart plays from the beginning; without it a playing stream carries on and a
+// stream that reached its end stays there.
 bool audioChannelPlay(AudioStream stream, bool restart);
 // Bytes of decoded output (interleaved 16-bit PCM of the stream's own format)
 // that have been heard: monotonic, never past the stream's end.

@@ -11,7 +11,8 @@
 // device, then the bytes. The archive is only used during construction.
 //
 // Failure: a missing entry throws std::runtime_error("Unable to open soundtrack
-// file") after the audio device was initialised. Bytes that do not decode are
+// file") after the audio device was initialised; the device is released again
+// before the exception leaves. Bytes that do not decode are
 // not reported: the stream is 0, play does nothing and isPlaying stays false.
 #pragma once
 

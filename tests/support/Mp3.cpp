@@ -86,9 +86,9 @@ std::string encode(double seconds, double frequency, ToneFormat format) {
 
 }  // namespace
 
-std::string toneMp3(double seconds, double frequency) { return toneMp3(seconds, frequency, ToneFormat{}); }
+const std::string& toneMp3(double seconds, double frequency) { return toneMp3(seconds, frequency, ToneFormat{}); }
 
-std::string toneMp3(double seconds, double frequency, ToneFormat format) {
+const std::string& toneMp3(double seconds, double frequency, ToneFormat format) {
     static std::mutex mutex;
     static std::map<std::tuple<double, double, int, int>, std::string> cache;
 

@@ -1,9 +1,10 @@
 // MP3 files for tests, encoded with lame from generated tones.
 //
-//     std::string mono = toneMp3(1.0);                          // 44.1 kHz mono, 440 Hz
-//     std::string wide = toneMp3(2.0, 440.0, {22050, 2});      // 22.05 kHz stereo
+//     const std::string& mono = toneMp3(1.0);                  // 44.1 kHz mono, 440 Hz
+//     const std::string& wide = toneMp3(2.0, 440.0, {22050, 2});  // 22.05 kHz stereo
 //
-// Each file is encoded once per process and reused: lame is slow next to a test.
+// Each file is encoded once per process and kept to its end (lame is slow next to
+// a test), so the returned bytes may be lent to a player for as long as needed.
 // lame writes its gapless header, so a decoder that honours it gives back exactly
 // round(seconds * sampleRate) frames. Encoding failures throw std::runtime_error.
 #pragma once
@@ -19,6 +20,6 @@ struct ToneFormat {
 
 // A mono 44.1 kHz MP3 of the given length holding a sine tone; bytes of the file.
 // Made once per (seconds, frequency) in a process and reused.
-std::string toneMp3(double seconds, double frequency = 440.0);
+const std::string& toneMp3(double seconds, double frequency = 440.0);
 // The same in another sample rate and channel count.
-std::string toneMp3(double seconds, double frequency, ToneFormat format);
+const std::string& toneMp3(double seconds, double frequency, ToneFormat format);
