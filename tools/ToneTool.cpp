@@ -4,6 +4,7 @@
 //     zyr-tone OUT.wav SECONDS [BPM]
 //
 // A soft two-note chord that swells on every beat, so the clock can be heard.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

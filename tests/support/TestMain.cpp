@@ -1,0 +1,17 @@
+// Entry point of every test program: the environment the suite needs, however
+// the program is started (ctest, by hand, a debugger), then GoogleTest.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    // Mesa's software renderer offers 4.5 and is asked for 4.6; drivers that offer
+    // 4.6 ignore this. Audio goes to SDL's silent device unless a test picks another.
+    setenv("MESA_GL_VERSION_OVERRIDE", "4.6", 0);
+    setenv("MESA_GLSL_VERSION_OVERRIDE", "460", 0);
+    setenv("SDL_AUDIODRIVER", "dummy", 0);
+    setenv("TESSARAN_BINARY", TESSARAN_BINARY, 0);
+    setenv("TESSARAN_SOURCE_DIR", TESSARAN_SOURCE_DIR, 0);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
