@@ -23,16 +23,7 @@ bool initGlfw() {
     return false;
 }
 
-}  // namespace
-
-RenderWindow::~RenderWindow() {
-    glfwDestroyWindow(handle_);
-    glfwTerminate();
-}
-
-std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
-    if (!initGlfw()) throw std::runtime_error("Unable to initialize GLFW");
-
+void setContextHints() {
     glfwWindowHint(GLFW_CLIENT_API, GLFW_OPENGL_API);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 4);
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 6);
@@ -43,10 +34,12 @@ std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
     glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
     glfwWindowHint(GLFW_OPENGL_DEBUG_CONTEXT, GLFW_FALSE);
     glfwWindowHint(GLFW_CONTEXT_NO_ERROR, GLFW_TRUE);
+}
 
-    GLFWmonitor* monitor = settings.fullscreen ? glfwGetPrimaryMonitor() : nullptr;
-    GLFWwindow* handle = glfwCreateWindow(static_cast<int>(settings.width), static_cast<int>(settings.height),
-                                          settings.title.c_str(), monitor, nullptr);
+// Creates the window with the hints already set, makes its context current and
+// loads the GL entry points.
+std::unique_ptr<RenderWindow> openWindow(int width, int height, const char* title, GLFWmonitor* monitor) {
+    GLFWwindow* handle = glfwCreateWindow(width, height, title, monitor, nullptr);
     if (!handle) {
         glfwTerminate();
         throw std::runtime_error("Unable to open the render context");
@@ -58,6 +51,23 @@ std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
     glfwSwapInterval(1);
     glewExperimental = GL_TRUE;
     glewInit();
+    return window;
+}
+
+}  // namespace
+
+RenderWindow::~RenderWindow() {
+    glfwDestroyWindow(handle_);
+    glfwTerminate();
+}
+
+std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
+    if (!initGlfw()) throw std::runtime_error("Unable to initialize GLFW");
+    setContextHints();
+
+    GLFWmonitor* monitor = settings.fullscreen ? glfwGetPrimaryMonitor() : nullptr;
+    auto window = openWindow(static_cast<int>(settings.width), static_cast<int>(settings.height),
+                             settings.title.c_str(), monitor);
 
     if (!settings.fullscreen) {
         // A window with no primary monitor (or no mode) is left where GLFW put it.
@@ -66,9 +76,16 @@ std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
                 // Signed, so a window larger than the screen overhangs both edges equally.
                 const int x = (mode->width - static_cast<int>(settings.width)) / 2;
                 const int y = (mode->height - static_cast<int>(settings.height)) / 2;
-                glfwSetWindowPos(handle, x, y);
+                glfwSetWindowPos(window->handle(), x, y);
             }
         }
     }
     return window;
+}
+
+std::unique_ptr<RenderWindow> createHiddenWindow(std::uint32_t width, std::uint32_t height) {
+    if (!initGlfw()) throw std::runtime_error("Unable to initialize GLFW");
+    setContextHints();
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    return openWindow(static_cast<int>(width), static_cast<int>(height), "", nullptr);
 }

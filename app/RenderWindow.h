@@ -44,3 +44,7 @@ private:
 };
 
 std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings);
+
+// The same context in a window that is never shown, for tools that render
+// offline (checking, capture). Fails like createWindow.
+std::unique_ptr<RenderWindow> createHiddenWindow(std::uint32_t width, std::uint32_t height);

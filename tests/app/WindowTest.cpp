@@ -92,3 +92,20 @@ TEST(Window, NoDisplayIsReportedAsAnUnusableGlfw) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Window, HiddenWindowHasTheSameContextAndIsNeverShown) {
+    auto window = createHiddenWindow(640, 360);
+    EXPECT_EQ(glfwGetWindowAttrib(window->handle(), GLFW_VISIBLE), GLFW_FALSE);
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    EXPECT_EQ(major * 10 + minor, 46);
+    int w = 0, h = 0;
+    glfwGetFramebufferSize(window->handle(), &w, &h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+}
+
+}  // namespace
