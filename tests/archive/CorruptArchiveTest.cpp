@@ -1,0 +1,183 @@
+// Damaged archives must never crash or hang the reader; run under the sanitizer
+// build to catch out-of-bounds reads that happen to survive a plain build.
+#include "ResourceArchive.h"
+
+#include "TempDir.h"
+#include "ZipLayout.h"
+#include "ZipWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::vector<std::string> kNames = {"fs.glsl", "soundtrack.mp3", "dir/a.txt", "empty", "zyr.png", "entry", "zeros"};
+
+std::string validArchive(const TempDir& dir) {
+    std::string binary;
+    for (int i = 0; i < 700; ++i) binary.push_back(static_cast<char>((i * 37) ^ (i >> 3)));
+    writeZip(dir / "valid.zip", {{"fs.glsl", "#version 460 core\nvoid main() {}\n", ZipMethod::Stored},
+                                 {"soundtrack.mp3", binary, ZipMethod::Deflated},
+                                 {"dir/a.txt", std::string(300, 'a'), ZipMethod::Deflated},
+                                 {"empty", "", ZipMethod::Stored}});
+    return readFile(dir / "valid.zip");
+}
+
+struct Outcome {
+    bool opened = false;
+    std::size_t entries = 0;
+    std::size_t largestRead = 0;
+};
+
+// Everything a user of the archive may do with whatever it hands out.
+Outcome exercise(const std::filesystem::path& path) {
+    Outcome outcome;
+    ResourceArchive archive(path);
+    outcome.opened = archive.isOpen();
+    for (const std::string& name : kNames) {
+        ArchiveFile* file = archive.openFile(name);
+        if (!file) continue;
+        ++outcome.entries;
+        const std::vector<std::uint8_t> bytes = archive.readBytes(file);
+        const std::string text = archive.readText(file);
+        outcome.largestRead = std::max({outcome.largestRead, bytes.size(), text.size()});
+        std::uint32_t items[16];
+        archive.read(items, sizeof items[0], 16, file);
+        archive.read(items, 1, sizeof items, file);
+        if (name == "dir/a.txt") archive.closeFile(file);  // the rest is left to the destructor
+    }
+    return outcome;
+}
+
+class CorruptArchiveTest : public ::testing::Test {
+protected:
+    Outcome tryBytes(const std::string& bytes) {
+        writeFile(dir / "zyr.dat", bytes);
+        return exercise(dir / "zyr.dat");
+    }
+
+    TempDir dir;
+    const std::string valid = validArchive(dir);
+};
+
+TEST_F(CorruptArchiveTest, ValidArchiveServesEveryEntry) {
+    const Outcome outcome = tryBytes(valid);
+    EXPECT_TRUE(outcome.opened);
+    EXPECT_EQ(outcome.entries, 4u);
+}
+
+TEST_F(CorruptArchiveTest, TruncatedArchiveIsNotOpened) {
+    for (std::size_t length = 0; length < valid.size(); ++length) {
+        SCOPED_TRACE(length);
+        const Outcome outcome = tryBytes(valid.substr(0, length));
+        EXPECT_FALSE(outcome.opened);
+        EXPECT_EQ(outcome.entries, 0u);
+    }
+}
+
+TEST_F(CorruptArchiveTest, SizesThatDisagreeWithTheDataAreRejected) {
+    const std::string zeros(1 << 20, '\0');  // deflates close to the format's limit
+    const auto archiveWith = [&](std::uint16_t method, std::uint32_t claimed, ZipMethod written) {
+        writeZip(dir / "zyr.dat", {{"entry", std::string(300, 'e'), written}, {"zeros", zeros}});
+        std::string zip = readFile(dir / "zyr.dat");
+        const ZipLayout layout = zipLayout(zip);
+        zipPut(zip, layout.central[0] + 10, 2, method);
+        zipPut(zip, layout.central[0] + 24, 4, claimed);
+        return zip;
+    };
+
+    // A stored entry one byte longer than its data would read the directory after it.
+    EXPECT_FALSE(tryBytes(archiveWith(0, 301, ZipMethod::Stored)).opened);
+    // zziplib would take 0x5400 as "stored".
+    EXPECT_FALSE(tryBytes(archiveWith(0x5400, 100000, ZipMethod::Stored)).opened);
+    // More than deflate can expand to: the whole-file read would allocate for it.
+    EXPECT_FALSE(tryBytes(archiveWith(8, 0x7FFFFFF0, ZipMethod::Deflated)).opened);
+
+    const Outcome plausible = tryBytes(archiveWith(8, 300, ZipMethod::Deflated));
+    EXPECT_TRUE(plausible.opened);
+    EXPECT_EQ(plausible.entries, 2u);
+    EXPECT_EQ(plausible.largestRead, zeros.size());
+}
+
+TEST_F(CorruptArchiveTest, DamagedDirectoryOrHeadersNeverCrash) {
+    const ZipLayout layout = zipLayout(valid);
+    std::vector<std::size_t> positions;
+    for (std::size_t at = layout.centralDirectory; at < valid.size(); ++at) positions.push_back(at);
+    for (std::size_t local : layout.local)
+        for (std::size_t at = local; at < local + 30; ++at) positions.push_back(at);
+
+    for (std::size_t at : positions) {
+        for (const auto& damage : {+[](char c) { return static_cast<char>(c ^ 0x01); },
+                                   +[](char c) { return static_cast<char>(c ^ 0x80); },
+                                   +[](char) { return '\xff'; }, +[](char) { return '\0'; }}) {
+            std::string bytes = valid;
+            bytes[at] = damage(bytes[at]);
+            if (bytes == valid) continue;
+            SCOPED_TRACE(at);
+            const Outcome outcome = tryBytes(bytes);
+            // No damaged header may turn a few hundred bytes into a huge read.
+            EXPECT_LE(outcome.largestRead, valid.size() * 1032);
+        }
+    }
+}
+
+TEST_F(CorruptArchiveTest, DamagedEntryDataNeverCrashesOrHangs) {
+    const ZipLayout layout = zipLayout(valid);
+    std::mt19937 random(2023);
+    for (int round = 0; round < 400; ++round) {
+        std::string bytes = valid;
+        const int flips = 1 + round % 4;
+        for (int i = 0; i < flips; ++i) {
+            const std::size_t at = random() % layout.centralDirectory;
+            bytes[at] = static_cast<char>(bytes[at] ^ (1 << (random() % 8)));
+        }
+        SCOPED_TRACE(round);
+        tryBytes(bytes);
+    }
+}
+
+TEST_F(CorruptArchiveTest, RandomBytesAreNotAnArchive) {
+    std::mt19937 random(170);
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes(random() % 2048, '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        // Half of them carry an end record, so the directory parser gets to run.
+        if (round % 2 == 1) {
+            std::string end = valid.substr(valid.size() - 22);
+            zipPut(end, 8, 2, random() % 8);
+            zipPut(end, 10, 2, random() % 8);
+            zipPut(end, 12, 4, random() % (bytes.size() + 64));
+            zipPut(end, 16, 4, random() % (bytes.size() + 64));
+            bytes += end;
+        }
+        SCOPED_TRACE(round);
+        const Outcome outcome = tryBytes(bytes);
+        EXPECT_EQ(outcome.entries, 0u);
+    }
+}
+
+TEST_F(CorruptArchiveTest, EndRecordPointingAnywhereNeverCrashes) {
+    const ZipLayout layout = zipLayout(valid);
+    const std::size_t end = layout.endRecord;
+    for (std::uint32_t entries : {0u, 1u, 4u, 5u, 0xFFFFu}) {
+        for (std::uint32_t size : {0u, 10u, 46u, static_cast<std::uint32_t>(end - layout.centralDirectory),
+                                   static_cast<std::uint32_t>(end), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+            for (std::uint32_t offset : {0u, 1u, static_cast<std::uint32_t>(layout.centralDirectory),
+                                         static_cast<std::uint32_t>(end - 1), static_cast<std::uint32_t>(end),
+                                         0x7FFFFFFFu, 0xFFFFFFFFu}) {
+                std::string bytes = valid;
+                zipPut(bytes, end + 8, 2, entries);
+                zipPut(bytes, end + 10, 2, entries);
+                zipPut(bytes, end + 12, 4, size);
+                zipPut(bytes, end + 16, 4, offset);
+                SCOPED_TRACE(testing::Message() << entries << " entries, " << size << " bytes at " << offset);
+                tryBytes(bytes);
+            }
+        }
+    }
+}
+
+}  // namespace
