@@ -18,9 +18,11 @@
 // the context. The archive is borrowed.
 //
 // Failure: nothing is reported for a missing source, a shader that does not
-// compile, or exports the program does not keep. applyParameters throws
-// ParameterFileError for text that is not valid TOML, before writing anything.
-// The per-frame path allocates nothing.
+// compile, or exports the program does not keep. A program that does not link is
+// kept (it is not built again) but drives no uniform and is no pipeline stage;
+// an export whose value its uniform cannot take is not sent. applyParameters
+// throws ParameterFileError for text that is not valid TOML, or nested deeper
+// than 64 levels, before writing anything. The per-frame path allocates nothing.
 #pragma once
 
 #include "ExportScan.h"
@@ -31,6 +33,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 class ResourceArchive;
 class Soundtrack;
@@ -80,6 +83,17 @@ public:
     const std::unordered_map<std::string, ValueSlot>& values() const { return values_; }
 
 private:
+    // One call of a frame's upload, settled when the program is built: every call
+    // a frame makes is then known to be valid for the uniform it addresses (the
+    // context has no error checking), and a frame looks nothing up by name.
+    enum class UploadSource : std::uint8_t { Slot, Time, Rows, Resolution };
+    struct Upload {
+        std::int32_t location;
+        std::uint32_t components;
+        UploadSource source;
+        const float* slot;  // the value slot, for UploadSource::Slot
+    };
+
     void recordExports(SyncTrackStore& syncStore, const std::string& text);
 
     ResourceArchive& archive_;
@@ -91,4 +105,5 @@ private:
     // Node-based: a slot never moves once created.
     std::unordered_map<std::string, ValueSlot> values_;
     std::unordered_map<std::string, ExportBinding> internalExports_;
+    std::vector<Upload> uploads_;
 };
