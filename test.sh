@@ -18,7 +18,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # A private X server on a free display number: Xvfb picks it and reports it.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [[ -s "$display_file" ]] && break

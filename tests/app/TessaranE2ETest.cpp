@@ -16,11 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The launcher is 280 x 230 at (820, 425) on a 1920 x 1080 screen; "Run" spans
-// x 192..272 on the row that starts at y 202.
-constexpr int kRunX = 820 + 232;
-constexpr int kRunY = 425 + 211;
-
 std::string track(std::int32_t row, float value) {
     std::string bytes;
     const std::int32_t count = 1;
@@ -62,12 +57,11 @@ protected:
     // Starts the binary and presses "Run" in its launcher.
     std::unique_ptr<Program> startAndRun() {
         auto program = std::make_unique<Program>(x, dir.path(), std::vector<std::string>{tessaranBinary().string()});
-        if (!x.waitForWindow("ZYR")) {
+        if (!waitForLauncher(x)) {
             ADD_FAILURE() << "no launcher window; stderr: " << program->errorOutput();
             return program;
         }
-        std::this_thread::sleep_for(300ms);  // let the launcher draw a frame or two
-        x.click(kRunX, kRunY);
+        x.click(kLauncherRunX, kLauncherRunY);
         return program;
     }
 
@@ -76,7 +70,7 @@ protected:
 };
 
 TEST_F(Tessaran, DrawsTheExportsFromTheArchiveAndExitsWhenTheMusicEnds) {
-    writeZip(dir / "zyr.dat", checkingArchive(4.0));
+    writeZip(dir / "zyr.dat", checkingArchive(8.0));
     auto program = startAndRun();
     const auto window = x.waitForWindow("Tessaran 2023");
     ASSERT_TRUE(window) << program->errorOutput();
@@ -86,9 +80,10 @@ TEST_F(Tessaran, DrawsTheExportsFromTheArchiveAndExitsWhenTheMusicEnds) {
     EXPECT_EQ(g.width, 1920);
     EXPECT_EQ(g.height, 1080);
     const Screenshot shot = x.screenshot();
+    EXPECT_TRUE(program->running()) << "ended before the screenshot: " << program->errorOutput();
     EXPECT_EQ(shot.pixel(960, 540), 0x00FF00u);
     EXPECT_EQ(shot.pixel(5, 5), 0x00FF00u);
-    EXPECT_EQ(program->waitExit(20s), 0) << program->errorOutput();
+    EXPECT_EQ(program->waitExit(30s), 0) << program->errorOutput();
     EXPECT_EQ(program->errorOutput(), "");
 }
 

@@ -21,10 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// 280 x 230, centred on the screen.
-constexpr WindowGeometry kLauncher{820, 425, 280, 230};
-constexpr int kRunX = kLauncher.x + 232, kRunY = kLauncher.y + 211;
-constexpr int kQuitX = kLauncher.x + 48, kQuitY = kLauncher.y + 211;
+constexpr WindowGeometry kLauncher = kLauncherGeometry;
+constexpr int kRunX = kLauncherRunX, kRunY = kLauncherRunY;
+constexpr int kQuitX = kLauncherQuitX, kQuitY = kLauncherQuitY;
 constexpr int kFullscreenX = kLauncher.x + 17, kFullscreenY = kLauncher.y + 178;
 
 // Red over blue, so the logo's placement and orientation show on screen.
@@ -48,9 +47,6 @@ std::vector<ZipEntry> presentable() {
             {"soundtrack.mp3", toneMp3(3.0), ZipMethod::Stored}};
 }
 
-bool sameGeometry(const WindowGeometry& a, const WindowGeometry& b) {
-    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
-}
 
 class LauncherE2E : public ::testing::Test {
 protected:
@@ -60,23 +56,9 @@ protected:
     std::optional<std::string> start(std::vector<ZipEntry> entries) {
         writeZip(dir / "zyr.dat", entries);
         program = std::make_unique<Program>(x, dir.path(), std::vector<std::string>{tessaranBinary().string()});
-        const auto id = x.waitForWindow("ZYR");
-        if (!id) {
-            ADD_FAILURE() << "no launcher window; stderr: " << program->errorOutput();
-            return std::nullopt;
-        }
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (sameGeometry(x.geometry(*id), kLauncher) && x.screenshot().pixel(kRunX, kRunY) != 0) {
-                std::this_thread::sleep_for(200ms);
-                return id;
-            }
-            std::this_thread::sleep_for(200ms);
-        }
-        const WindowGeometry g = x.geometry(*id);
-        ADD_FAILURE() << "the launcher is at " << g.x << "," << g.y << " " << g.width << "x" << g.height
-                      << " or never drew its buttons";
-        return std::nullopt;
+        const auto id = waitForLauncher(x);
+        if (!id) ADD_FAILURE() << "the launcher never showed in place; stderr: " << program->errorOutput();
+        return id;
     }
 
     // The launcher gave up its window and the program ended cleanly without

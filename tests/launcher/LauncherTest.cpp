@@ -3,7 +3,7 @@
 // buttons and keys there while the launcher runs its frames on the main thread.
 #include "Launcher.h"
 #include "Desktop.h"
-#include "HeldDisplay.h"
+#include "TestDisplay.h"
 #include "Png.h"
 #include "ResourceArchive.h"
 #include "TempDir.h"

@@ -74,8 +74,11 @@ Xvfb::Xvfb(int width, int height) {
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
         dup2(devnull, 2);
+        // -noreset: otherwise the server resets whenever its last client leaves
+        // and for a moment refuses new connections, which a program that closes
+        // one window and opens the next runs straight into.
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+               "-noreset", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -270,6 +273,25 @@ bool Program::running() {
 std::string Program::errorOutput() const {
     std::ifstream in(errPath_, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::optional<std::string> waitForLauncher(const Xvfb& x, std::chrono::milliseconds timeout) {
+    const auto id = x.waitForWindow("ZYR", timeout);
+    if (!id) return std::nullopt;
+    // The window shows before it is moved to the centre and before its first
+    // frame; a press before either would go astray.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const WindowGeometry g = x.geometry(*id);
+        const bool placed = g.x == kLauncherGeometry.x && g.y == kLauncherGeometry.y &&
+                            g.width == kLauncherGeometry.width && g.height == kLauncherGeometry.height;
+        if (placed && x.screenshot().pixel(kLauncherRunX, kLauncherRunY) != 0) {
+            std::this_thread::sleep_for(200ms);
+            return id;
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+    return std::nullopt;
 }
 
 std::filesystem::path tessaranBinary() { return requiredEnv("TESSARAN_BINARY"); }

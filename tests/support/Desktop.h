@@ -79,6 +79,16 @@ private:
     std::filesystem::path errPath_;
 };
 
+// The launcher window "ZYR" on a 1920 x 1080 screen: 280 x 230, centred; "Run"
+// and "Quit" sit on the row that starts at y 202, at x 192..272 and 8..88.
+constexpr WindowGeometry kLauncherGeometry{820, 425, 280, 230};
+constexpr int kLauncherRunX = 820 + 232, kLauncherRunY = 425 + 211;
+constexpr int kLauncherQuitX = 820 + 48, kLauncherQuitY = 425 + 211;
+
+// Id of the launcher window once it is in place and has drawn its buttons.
+std::optional<std::string> waitForLauncher(const Xvfb& x,
+                                           std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
 // The tessaran binary under test and the source tree (from the test environment).
 std::filesystem::path tessaranBinary();
 std::filesystem::path sourceDir();

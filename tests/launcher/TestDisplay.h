@@ -1,5 +1,5 @@
 // The test program's private X display (1920 x 1080), set as DISPLAY before the
-// first test runs; a connection to it is held until the last has ended.
+// first test runs.
 #pragma once
 
 #include "Desktop.h"
