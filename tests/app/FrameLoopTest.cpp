@@ -1,3 +1,4 @@
+#include "AllocationCounter.h"
 #include "EffectShader.h"
 #include "Mp3.h"
 #include "Presentation.h"
@@ -17,28 +18,6 @@
 #include <new>
 #include <string>
 
-// Counts every allocation through operator new while counting is switched on, on
-// any thread (the audio callback runs on its own).
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -97,14 +76,12 @@ TEST(FrameLoop, AllocatesNothingPerFrameOnceRunning) {
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(presentation.frame());
     ASSERT_NE(presentation.shader().program(), 0u);
 
-    allocations = 0;
-    counting = true;
+    AllocationCounter counter;
     int frames = 0;
     for (; frames < 300; ++frames)
         if (!presentation.frame()) break;
-    counting = false;
     EXPECT_EQ(frames, 300) << "the music stopped early";
-    EXPECT_EQ(allocations.load(), 0) << "allocations over " << frames << " frames";
+    EXPECT_EQ(counter.calls(), 0u) << "allocations over " << frames << " frames";
     EXPECT_EQ(archive.openCount(), 0u);
 }
 

@@ -1,3 +1,4 @@
+#include "AllocationCounter.h"
 #include "EffectScene.h"
 #include "Mp3.h"
 
@@ -10,19 +11,6 @@
 #include <new>
 #include <thread>
 
-// Counts operator new while a test asks for it, to prove a path allocates nothing.
-namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<std::size_t> allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (countingAllocations.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -310,13 +298,13 @@ TEST_F(EffectShaderTest, FramesAfterTheBuildAllocateNothing) {
     ASSERT_TRUE(scene.frame(0.0));
     ASSERT_EQ(scene.shader->locations().size(), 35u);
 
-    allocations = 0;
-    countingAllocations = true;
-    for (int frame = 0; frame < 100; ++frame) {
-        scene.shader->update(*scene.store, *scene.soundtrack, scene.resolution.data());
+    {
+        AllocationCounter counter;
+        for (int frame = 0; frame < 100; ++frame) {
+            scene.shader->update(*scene.store, *scene.soundtrack, scene.resolution.data());
+        }
+        EXPECT_EQ(counter.calls(), 0u);
     }
-    countingAllocations = false;
-    EXPECT_EQ(allocations.load(), 0u);
     scene.frame(50.0);
     EXPECT_EQ(scene.uniform("r7")[0], 0.5f) << "the frames did upload";
 }

@@ -1,8 +1,7 @@
-// The per-frame path writes every bound slot without touching the heap. Global
-// operator new is replaced in this binary so that calls on this thread can be
-// counted while a window is open.
+// The per-frame path writes every bound slot without touching the heap.
 #include "SyncTrackStore.h"
 
+#include "AllocationCounter.h"
 #include "ResourceArchive.h"
 #include "Soundtrack.h"
 #include "TempDir.h"
@@ -17,33 +16,6 @@
 #include <string>
 #include <vector>
 
-namespace {
-thread_local bool tCounting = false;
-thread_local std::size_t tNewCalls = 0;
-
-void* countedAllocate(std::size_t size) {
-    if (tCounting) ++tNewCalls;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-
-class AllocationCounter {
-public:
-    AllocationCounter() {
-        tNewCalls = 0;
-        tCounting = true;
-    }
-    ~AllocationCounter() { tCounting = false; }
-    std::size_t calls() const { return tNewCalls; }
-};
-}  // namespace
-
-void* operator new(std::size_t size) { return countedAllocate(size); }
-void* operator new[](std::size_t size) { return countedAllocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
