@@ -14,6 +14,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -24,8 +25,12 @@ constexpr float kBeatsPerMinute = 170.0f;
 
 }  // namespace
 
-Presentation::Presentation(ResourceArchive& archive, const LaunchSettings& settings) : archive_(archive) {
-    window_ = createWindow(settings);
+Presentation::Presentation(ResourceArchive& archive, const LaunchSettings& settings)
+    : Presentation(archive, createWindow(settings)) {}
+
+Presentation::Presentation(ResourceArchive& archive, std::unique_ptr<RenderWindow> window)
+    : archive_(archive), window_(std::move(window)) {
+    if (!window_) throw std::invalid_argument("Presentation needs a window");
     shader_ = std::make_unique<EffectShader>(archive_, kShaderEntry);
     soundtrack_ = std::make_unique<Soundtrack>(archive_, kMusicEntry, kBeatsPerMinute);
     store_ = std::make_unique<SyncTrackStore>(archive_, *soundtrack_);

@@ -10,7 +10,9 @@
 // also when a fatal error leaves start-up or a frame early.
 //
 // Presentation holds the objects of one run so the frame loop can be driven a
-// frame at a time (tests, benchmarks). It borrows the archive.
+// frame at a time (tests, benchmarks). It borrows the archive. Offline tools
+// hand it a window they made themselves (createHiddenWindow) and own it through
+// the presentation from then on.
 //
 // Failure: runTessaran throws the fatal errors ("Unable to initialize GLFW",
 // "Unable to open the render context", "Unable to open soundtrack file", and a
@@ -30,6 +32,9 @@ class SyncTrackStore;
 class Presentation {
 public:
     Presentation(ResourceArchive& archive, const LaunchSettings& settings);
+    // Takes over an open window (its context current on this thread); throws
+    // std::invalid_argument for none.
+    Presentation(ResourceArchive& archive, std::unique_ptr<RenderWindow> window);
     ~Presentation();
 
     Presentation(const Presentation&) = delete;

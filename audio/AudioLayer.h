@@ -25,16 +25,38 @@
 // silent device that consumes audio at the real rate, so the playback clock still
 // runs. All calls come from one thread; decoding and output run on the audio
 // back end's own thread.
+//
+// Offline clock (authoring tools that render frames at chosen music positions):
+//     audioUseOfflineClock(true);              // before audioInit, i.e. before the Soundtrack
+//     ... audioInit, audioStreamCreate, audioChannelPlay as above ...
+//     audioSetPosition(s, audioChannelSeconds2Bytes(s, 2.5));
+// audioInit then opens no output device and starts no audio thread; streams
+// decode nothing while "playing", and the position is only what audioSetPosition
+// last set (whole frames, clamped to the stream's length). A playing stream whose
+// position reaches its length ends, as in real playback. Everything else (seconds,
+// activity state, free) behaves as with a device, so the soundtrack and whatever
+// it clocks run their usual code.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 using AudioStream = std::uint32_t;
 
 constexpr std::uint32_t kAudioPrescan = 0x20000;
 constexpr int kAudioStopped = 0;
 constexpr int kAudioPlaying = 1;
+
+// The decoded format of a stream: interleaved signed 16-bit samples.
+struct AudioInfo {
+    unsigned frequency = 0;
+    unsigned channels = 0;
+};
+
+// Chooses the clock of the devices audioInit opens from now on: true for the
+// offline clock. A device already initialised keeps the clock it has.
+void audioUseOfflineClock(bool offline);
 
 // device -1 is the default output device, 0 a silent one, n > 0 the n-th output.
 bool audioInit(int device, unsigned frequency);
@@ -46,9 +68,25 @@ AudioStream audioStreamCreate(const void* memory, std::uint64_t offset, std::uin
 // stream that reached its end stays there.
 bool audioChannelPlay(AudioStream stream, bool restart);
 // Bytes of decoded output (interleaved 16-bit PCM of the stream's own format)
-// that have been heard: monotonic, never past the stream's end.
+// that have been heard: monotonic, never past the stream's end. On the offline
+// clock: what audioSetPosition set last.
 std::uint64_t audioChannelGetPosition(AudioStream stream);
 double audioChannelBytes2Seconds(AudioStream stream, std::uint64_t bytes);
 int audioChannelIsActive(AudioStream stream);
+// The nearest whole frame to seconds, as bytes; negative seconds give 0.
+std::uint64_t audioChannelSeconds2Bytes(AudioStream stream, double seconds);
+// Bytes of the whole decoded stream: exact when it was prescanned (or runs on
+// the offline clock), the decoder's estimate otherwise.
+std::uint64_t audioChannelGetLength(AudioStream stream);
+bool audioChannelGetInfo(AudioStream stream, AudioInfo* info);
+// Offline clock only: moves the position to bytes, rounded down to a whole frame
+// and clamped to the length. False on a stream of a real device and on one that
+// has ended (restart it with audioChannelPlay(stream, true)).
+bool audioSetPosition(AudioStream stream, std::uint64_t bytes);
+// The whole stream decoded from its start by a decoder of its own (the stream's
+// playback is not disturbed): interleaved 16-bit samples in the stream's format,
+// the same samples as any plain decode of the file. False, with samples emptied,
+// for an unknown stream.
+bool audioStreamDecodeAll(AudioStream stream, std::vector<std::int16_t>& samples);
 bool audioStreamFree(AudioStream stream);
 bool audioFree();

@@ -6,6 +6,9 @@
 // another rate goes through an SDL resampler. Positions are kept in frames of the
 // stream's own decoded format, whatever the device runs at.
 //
+// On the offline clock there is no SDL device and no callback: a stream's
+// position is whatever the tool set, so nothing needs the lock there.
+//
 // Locking: the stream table and every field a callback touches are guarded by
 // the device lock (SDL_LockAudioDevice, the mutex SDL holds around the callback).
 // The table only changes on the calling thread, so that thread may look streams
@@ -18,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -81,6 +85,8 @@ struct Stream {
     Decoder decoder;
     Resampler resampler;  // null when the stream runs at the device rate
     bool prescan = false;
+    bool offline = false;          // on the offline clock: heard is set, never decoded
+    std::uint64_t lengthFrames = 0;  // from the scan; the decoder's estimate without one
     long rate = 0;
     int channels = 0;
     std::size_t frameBytes = 0;
@@ -98,10 +104,10 @@ struct Stream {
     std::uint64_t heard = 0;           // latest position reported, kept monotonic
 };
 
-// Pulls up to frames decoded frames into stream.decoded; returns how many came.
-// The decoder's end, or an error it cannot get past, ends the stream.
-std::size_t decode(Stream& stream, std::size_t frames) {
-    auto* buffer = reinterpret_cast<unsigned char*>(stream.decoded.data());
+// Pulls up to frames decoded frames into out; returns how many came. The
+// decoder's end, or an error it cannot get past, ends the stream.
+std::size_t decodeInto(Stream& stream, std::int16_t* out, std::size_t frames) {
+    auto* buffer = reinterpret_cast<unsigned char*>(out);
     const std::size_t wanted = frames * stream.frameBytes;
     std::size_t have = 0;
     int idleReads = 0;
@@ -120,6 +126,9 @@ std::size_t decode(Stream& stream, std::size_t frames) {
     stream.decodedFrames += framesGot;
     return framesGot;
 }
+
+// Pulls up to frames decoded frames into stream.decoded.
+std::size_t decode(Stream& stream, std::size_t frames) { return decodeInto(stream, stream.decoded.data(), frames); }
 
 // Fills stream.output with up to frames device frames; returns how many.
 std::size_t renderDirect(Stream& stream, std::size_t frames) {
@@ -162,6 +171,10 @@ std::size_t renderResampled(Stream& stream, std::size_t frames, int deviceRate) 
 // before the latest one, plus the time since the latest one at the stream's rate,
 // never beyond what was handed over. Device lock held.
 std::uint64_t heardFrames(Stream& stream) {
+    if (stream.offline) {
+        if (stream.state == State::Playing && stream.heard >= stream.lengthFrames) stream.state = State::Ended;
+        return stream.heard;
+    }
     if (stream.state == State::Ended) return stream.handed;
     if (stream.state == State::Playing && stream.handed > stream.heard) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - stream.handedAt).count();
@@ -178,7 +191,7 @@ std::uint64_t heardFrames(Stream& stream) {
 
 class Output {
 public:
-    explicit Output(int rate) : rate_(rate) {}
+    Output(int rate, bool offline) : rate_(rate), offline_(offline) {}
 
     ~Output() {
         if (device_ != 0) SDL_CloseAudioDevice(device_);  // waits for the callback thread
@@ -191,6 +204,7 @@ public:
     Output& operator=(const Output&) = delete;
 
     bool open(int device) {
+        if (offline_) return true;
         subsystem_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
         if (subsystem_ && device != 0) device_ = openDevice(device);
         if (device_ == 0) {
@@ -207,35 +221,38 @@ public:
         return true;
     }
 
-    void start() { SDL_PauseAudioDevice(device_, 0); }
+    void start() {
+        if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
+    }
 
+    bool offline() const { return offline_; }
     int rate() const { return rate_; }
     std::size_t bufferFrames() const { return bufferFrames_; }
 
     AudioStream add(std::unique_ptr<Stream> stream) {
-        SDL_LockAudioDevice(device_);
+        lock();
         const AudioStream handle = nextHandle_++;
         streams_.emplace(handle, std::move(stream));
-        SDL_UnlockAudioDevice(device_);
+        unlock();
         return handle;
     }
 
     // Puts stream in the place of the one under handle, which is freed here,
     // outside the lock.
     void replace(AudioStream handle, std::unique_ptr<Stream> stream) {
-        SDL_LockAudioDevice(device_);
+        lock();
         if (auto found = streams_.find(handle); found != streams_.end()) found->second.swap(stream);
-        SDL_UnlockAudioDevice(device_);
+        unlock();
     }
 
     bool remove(AudioStream handle) {
         std::unique_ptr<Stream> gone;
-        SDL_LockAudioDevice(device_);
+        lock();
         if (auto found = streams_.find(handle); found != streams_.end()) {
             gone = std::move(found->second);
             streams_.erase(found);
         }
-        SDL_UnlockAudioDevice(device_);
+        unlock();
         return gone != nullptr;  // freed here, outside the lock
     }
 
@@ -244,8 +261,12 @@ public:
         return found == streams_.end() ? nullptr : found->second.get();
     }
 
-    void lock() { SDL_LockAudioDevice(device_); }
-    void unlock() { SDL_UnlockAudioDevice(device_); }
+    void lock() {
+        if (device_ != 0) SDL_LockAudioDevice(device_);
+    }
+    void unlock() {
+        if (device_ != 0) SDL_UnlockAudioDevice(device_);
+    }
 
 private:
     SDL_AudioDeviceID openDevice(int device) {
@@ -306,6 +327,7 @@ private:
     }
 
     int rate_;
+    bool offline_;
     SDL_AudioDeviceID device_ = 0;
     bool subsystem_ = false;   // SDL_InitSubSystem succeeded: quit it at the end
     bool driverOnly_ = false;  // only the silent driver was started: quit that
@@ -318,6 +340,7 @@ private:
 };
 
 std::unique_ptr<Output> output;
+bool offlineClockChosen = false;
 
 // Locks the device around a stream's shared state; the stream is null for
 // handles that name nothing.
@@ -364,6 +387,8 @@ std::unique_ptr<Stream> openStream(const unsigned char* data, std::size_t size, 
     if (mpg123_replace_reader_handle(decoder, readMemory, seekMemory, nullptr) != MPG123_OK) return nullptr;
     if (mpg123_open_handle(decoder, &stream->file) != MPG123_OK) return nullptr;
     if (prescan && (mpg123_scan(decoder) != MPG123_OK || mpg123_length(decoder) <= 0)) return nullptr;
+    const off_t length = mpg123_length(decoder);
+    stream->lengthFrames = length > 0 ? static_cast<std::uint64_t>(length) : 0;
 
     long rate = 0;
     int channels = 0;
@@ -395,9 +420,15 @@ bool decodesAudio(const unsigned char* data, std::size_t size) {
 // A stream ready to be played on the device: decoder, resampler if needed, and
 // the scratch buffers the callback fills, so that it never allocates.
 std::unique_ptr<Stream> makeStream(const unsigned char* data, std::size_t size, bool prescan, const Output& device) {
-    std::unique_ptr<Stream> stream = openStream(data, size, prescan);
+    // Offline, the length is the only thing that ends a stream, so it must be exact.
+    std::unique_ptr<Stream> stream = openStream(data, size, prescan || device.offline());
     if (!stream) return nullptr;
     stream->prescan = prescan;
+    if (device.offline()) {
+        // Nothing is ever decoded for output: no resampler, no scratch buffers.
+        stream->offline = true;
+        return stream;
+    }
 
     const std::size_t deviceFrames = device.bufferFrames();
     std::size_t pullFrames = deviceFrames;
@@ -415,9 +446,11 @@ std::unique_ptr<Stream> makeStream(const unsigned char* data, std::size_t size, 
 
 }  // namespace
 
+void audioUseOfflineClock(bool offline) { offlineClockChosen = offline; }
+
 bool audioInit(int device, unsigned frequency) {
     if (output || frequency < 8000 || frequency > 192000) return false;
-    auto fresh = std::make_unique<Output>(static_cast<int>(frequency));
+    auto fresh = std::make_unique<Output>(static_cast<int>(frequency), offlineClockChosen);
     if (!fresh->open(device)) return false;
     output = std::move(fresh);
     return true;
@@ -444,6 +477,12 @@ AudioStream audioStreamCreate(const void* memory, std::uint64_t offset, std::uin
 bool audioChannelPlay(AudioStream handle, bool restart) {
     Stream* current = output ? output->find(handle) : nullptr;
     if (current == nullptr) return false;
+    if (restart && current->offline) {
+        LockedStream stream(handle);
+        stream->heard = 0;
+        stream->state = State::Playing;
+        return true;
+    }
     if (restart) {
         // A restart is a fresh stream on the same bytes under the same handle:
         // a rewound decoder would keep filter state from where it was.
@@ -477,6 +516,60 @@ int audioChannelIsActive(AudioStream handle) {
     if (!stream) return kAudioStopped;
     heardFrames(*stream);
     return stream->state == State::Playing ? kAudioPlaying : kAudioStopped;
+}
+
+std::uint64_t audioChannelSeconds2Bytes(AudioStream handle, double seconds) {
+    Stream* stream = output ? output->find(handle) : nullptr;
+    if (!stream || !(seconds > 0.0)) return 0;
+    // Nearest rather than truncated: k / fps seconds that are a whole number of
+    // frames in exact arithmetic must not lose one to rounding error. The cap,
+    // far beyond any song, keeps the product from overflowing.
+    const double frames = std::min(std::nearbyint(seconds * static_cast<double>(stream->rate)), 0x1p60);
+    return static_cast<std::uint64_t>(frames) * stream->frameBytes;
+}
+
+std::uint64_t audioChannelGetLength(AudioStream handle) {
+    // Set at creation and never changed, so no lock is needed.
+    Stream* stream = output ? output->find(handle) : nullptr;
+    return stream ? stream->lengthFrames * stream->frameBytes : 0;
+}
+
+bool audioChannelGetInfo(AudioStream handle, AudioInfo* info) {
+    Stream* stream = output ? output->find(handle) : nullptr;
+    if (!stream || info == nullptr) return false;
+    info->frequency = static_cast<unsigned>(stream->rate);
+    info->channels = static_cast<unsigned>(stream->channels);
+    return true;
+}
+
+bool audioSetPosition(AudioStream handle, std::uint64_t bytes) {
+    LockedStream stream(handle);
+    if (!stream || !stream->offline || stream->state == State::Ended) return false;
+    stream->heard = std::min(bytes / stream->frameBytes, stream->lengthFrames);
+    return true;
+}
+
+bool audioStreamDecodeAll(AudioStream handle, std::vector<std::int16_t>& samples) {
+    samples.clear();
+    Stream* current = output ? output->find(handle) : nullptr;
+    if (current == nullptr) return false;
+    // A fresh decoder that has not scanned: the stream's own may be in use on
+    // the audio thread, and one that scanned (or ran) and was rewound gives a
+    // few samples of MPEG-2 files a step off (measured: 16 samples by 1 in
+    // 1.5 s of a 22.05 kHz file).
+    const std::unique_ptr<Stream> whole = openStream(current->file.data, current->file.size, false);
+    if (!whole) return false;
+    const auto channels = static_cast<std::size_t>(whole->channels);
+    // The stream's length is exact when it was scanned, and a first guess if not.
+    std::size_t frames = 0;
+    std::size_t room = std::max<std::size_t>(static_cast<std::size_t>(current->lengthFrames), 4096);
+    while (!whole->decoderDone) {
+        samples.resize((frames + room) * channels);
+        frames += decodeInto(*whole, samples.data() + frames * channels, room);
+        room = 4096;
+    }
+    samples.resize(frames * channels);
+    return true;
 }
 
 bool audioStreamFree(AudioStream handle) { return output && output->remove(handle); }

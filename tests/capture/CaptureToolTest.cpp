@@ -1,0 +1,272 @@
+// zyr-capture run as the author runs it: a separate process on a display, with
+// archives built here, checked through the files it leaves.
+#include "AudioTestSupport.h"
+#include "CaptureTestSupport.h"
+#include "Mp3.h"
+#include "TempDir.h"
+#include "ZipWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kRowsPerSecond = 170.0 / 60.0 * 8.0;
+
+class CaptureTool : public ::testing::Test {
+protected:
+    // dir/zyr.dat with the probe shader and tracks over the given music.
+    void writeArchive(const std::string& mp3) { writeZip(dir_ / "zyr.dat", probeEntries(mp3)); }
+
+    // Runs the tool in dir and expects it to succeed.
+    void capture(const std::vector<std::string>& arguments) {
+        const ToolRun run = runCapture(dir_.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.errors;
+    }
+
+    std::string line(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+    TempDir dir_;
+};
+
+TEST_F(CaptureTool, SameArchiveGivesIdenticalFiles) {
+    writeArchive(toneMp3(2.0));
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "a", "--fps", "10", "--size", "96x54"}));
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "b", "--fps", "10", "--size", "96x54"}));
+
+    const std::vector<std::string> names = frameNames(dir_ / "a");
+    ASSERT_EQ(names.size(), 20u);
+    EXPECT_EQ(frameNames(dir_ / "b"), names);
+    for (const std::string& name : names) EXPECT_EQ(readFile(dir_ / "a" / name), readFile(dir_ / "b" / name)) << name;
+    EXPECT_EQ(readFile(dir_ / "a/soundtrack.wav"), readFile(dir_ / "b/soundtrack.wav"));
+    // Identical because the clock was set, not because nothing moved.
+    EXPECT_NE(readFile(dir_ / "a" / names.front()), readFile(dir_ / "a" / names[12]));
+}
+
+TEST_F(CaptureTool, FrameShowsTheTracksAtTheRowOfItsMusicPosition) {
+    writeArchive(toneMp3(2.0));
+    const double from = 0.25;
+    const int fps = 20;
+    ASSERT_NO_FATAL_FAILURE(
+        capture({"zyr.dat", "--out", "frames", "--fps", "20", "--size", "64x36", "--from", "0.25", "--to", "1.75"}));
+    const std::vector<std::string> names = frameNames(dir_ / "frames");
+    ASSERT_EQ(names.size(), 30u);
+
+    // Every frame, the first included: the player's own first frame shows rocket
+    // exports at zero, a capture's must not.
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        SCOPED_TRACE(names[k]);
+        const Image image = readPng(dir_ / "frames" / names[k]);
+        ASSERT_EQ(image.width, 64);
+        ASSERT_EQ(image.height, 36);
+        const std::uint8_t* top = image.at(40, 0);
+        EXPECT_EQ(top[0], 255) << "the marker belongs on the top row: frame stored upside down?";
+        EXPECT_EQ(top[1], 0);
+        const double row = kRowsPerSecond * (from + static_cast<double>(k) / fps);
+        const std::uint8_t* pixel = image.at(20, 35);
+        for (int c = 0; c < 3; ++c) {
+            const double expected = probeValue(c, row);
+            EXPECT_NEAR(pixel[c] / 255.0, expected, 1.0 / 255.0 + 1e-9) << "component " << c << " at row " << row;
+        }
+    }
+}
+
+TEST_F(CaptureTool, FrameCountIsTheRangeTimesTheRate) {
+    writeArchive(toneMp3(2.0));
+    struct Case {
+        std::vector<std::string> range;
+        std::size_t frames;
+    };
+    const std::vector<Case> cases = {
+        {{"--fps", "12"}, 24},                                  // the whole song
+        {{"--fps", "24", "--from", "0.5", "--to", "1.25"}, 18},
+        {{"--fps", "7", "--to", "1"}, 7},
+        {{"--fps", "30", "--from", "1.9"}, 3},                  // to the end
+        {{"--to", "0.5"}, 30},                                  // 60 fps unless told
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{"--out", "frames", "--size", "16x16"};
+        arguments.insert(arguments.end(), c.range.begin(), c.range.end());
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ToolRun run = runCapture(dir_.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.errors;
+        const std::vector<std::string> names = frameNames(dir_ / "frames");
+        ASSERT_EQ(names.size(), c.frames);
+        char last[32];
+        std::snprintf(last, sizeof last, "frame_%06zu.png", c.frames - 1);
+        EXPECT_EQ(names.front(), "frame_000000.png");
+        EXPECT_EQ(names.back(), last) << "numbers run from 0 without gaps";
+        const std::string done = std::to_string(c.frames) + "/" + std::to_string(c.frames) + " frames";
+        EXPECT_NE(run.errors.find(done), std::string::npos) << "progress ends at '" << done << "':\n" << run.errors;
+    }
+}
+
+TEST_F(CaptureTool, WavIsTheMusicDecoded) {
+    // Stereo at 22.05 kHz, so a WAV written with a fixed format would show.
+    const std::string& mp3 = toneMp3(2.0, 440.0, {22050, 2});
+    writeArchive(mp3);
+    const Pcm decoded = decodeMp3(mp3);
+    ASSERT_EQ(decoded.frames(), 44100u);
+
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "whole", "--fps", "5", "--size", "16x16"}));
+    const Wav whole = readWav(dir_ / "whole/soundtrack.wav");
+    EXPECT_EQ(whole.format, 1u);
+    EXPECT_EQ(whole.bits, 16u);
+    EXPECT_EQ(whole.channels, 2u);
+    EXPECT_EQ(whole.frequency, 22050u);
+    EXPECT_TRUE(whole.samples == decoded.samples) << whole.samples.size() << " samples against "
+                                                  << decoded.samples.size() << " decoded";
+
+    // A range gives the music of that range: frame 0 and sample 0 are the same moment.
+    ASSERT_NO_FATAL_FAILURE(
+        capture({"--out", "part", "--fps", "5", "--size", "16x16", "--from", "0.5", "--to", "1.3"}));
+    const Wav part = readWav(dir_ / "part/soundtrack.wav");
+    const std::vector<std::int16_t> expected(decoded.samples.begin() + 11025 * 2, decoded.samples.begin() + 28665 * 2);
+    EXPECT_EQ(part.channels, 2u);
+    EXPECT_TRUE(part.samples == expected) << part.samples.size() << " samples against " << expected.size();
+}
+
+TEST_F(CaptureTool, BadUsageExitsTwoWithTheUsage) {
+    writeArchive(toneMp3(1.0));
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"zyr.dat"},
+        {"--out"},
+        {"--out", "x", "--out", "y"},
+        {"--out", "x", "--fps", "0"},
+        {"--out", "x", "--fps", "2.5"},
+        {"--out", "x", "--fps", "ten"},
+        {"--out", "x", "--size", "640"},
+        {"--out", "x", "--size", "0x360"},
+        {"--out", "x", "--size", "640x360x2"},
+        {"--out", "x", "--from", "-1"},
+        {"--out", "x", "--from", "nan"},
+        {"--out", "x", "--from", "1", "--to", "0.5"},
+        {"--out", "x", "--colour", "red"},
+        {"--out", "x", "-v"},
+        {"zyr.dat", "other.dat", "--out", "x"},
+        {"--out", "x", "--size", "641x360", "--video", "v.mp4"},
+    };
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ToolRun run = runCapture(dir_.path(), arguments);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.errors.starts_with("zyr-capture: ")) << run.errors;
+        EXPECT_NE(run.errors.find("usage: zyr-capture"), std::string::npos) << run.errors;
+        EXPECT_FALSE(fs::exists(dir_ / "x"));
+    }
+    // --name=value is the same as --name value.
+    const ToolRun equals = runCapture(dir_.path(), {"--out=x", "--fps=4", "--size=16x16"});
+    EXPECT_EQ(equals.status, 0) << equals.errors;
+    EXPECT_EQ(frameNames(dir_ / "x").size(), 4u);
+}
+
+TEST_F(CaptureTool, MissingOrUnusableContentIsOneLineAndExitOne) {
+    writeZip(dir_ / "silent.dat", {{"fs.glsl", kProbeShader}});
+    writeZip(dir_ / "noise.dat", {{"fs.glsl", kProbeShader}, {"soundtrack.mp3", "not an mp3 at all"}});
+    writeFile(dir_ / "text.dat", "not a zip\n");
+    writeArchive(toneMp3(1.0));
+    const std::vector<std::vector<std::string>> cases = {
+        {"--out", "x"},  // no zyr.dat in a folder of its own
+        {"missing.dat", "--out", "x"},
+        {"text.dat", "--out", "x"},
+        {"silent.dat", "--out", "x"},
+        {"noise.dat", "--out", "x"},
+        {"zyr.dat", "--out", "x", "--from", "1.0"},
+        {"zyr.dat", "--out", "x", "--to", "1.5"},
+        {"zyr.dat", "--out", "x", "--from", "0.5", "--to", "0.505", "--fps", "60"},
+    };
+    fs::create_directory(dir_ / "empty");
+    for (const auto& arguments : cases) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const fs::path where = arguments.front() == "--out" ? dir_ / "empty" : dir_.path();
+        const ToolRun run = runCapture(where, arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.errors.starts_with("zyr-capture: ")) << run.errors;
+        EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+        EXPECT_FALSE(fs::exists(where / "x")) << "nothing is written for a run that cannot go through";
+    }
+}
+
+TEST_F(CaptureTool, WritesOnlyIntoAFolderOfItsOwn) {
+    writeArchive(toneMp3(1.0));
+    // A folder with anything the tool did not write is left alone.
+    fs::create_directory(dir_ / "notes");
+    writeFile(dir_ / "notes/todo.txt", "keep me");
+    ToolRun run = runCapture(dir_.path(), {"--out", "notes", "--fps", "4", "--size", "16x16"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("todo.txt"), std::string::npos) << run.errors;
+    EXPECT_EQ(readFile(dir_ / "notes/todo.txt"), "keep me");
+    EXPECT_TRUE(frameNames(dir_ / "notes").empty());
+
+    fs::create_directories(dir_ / "nested/sub");
+    EXPECT_EQ(runCapture(dir_.path(), {"--out", "nested", "--size", "16x16"}).status, 1);
+    writeFile(dir_ / "plain", "a file");
+    EXPECT_EQ(runCapture(dir_.path(), {"--out", "plain", "--size", "16x16"}).status, 1);
+    EXPECT_EQ(readFile(dir_ / "plain"), "a file");
+
+    // An earlier capture is replaced whole: no frame of a longer run stays behind.
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "frames", "--fps", "10", "--size", "16x16"}));
+    ASSERT_EQ(frameNames(dir_ / "frames").size(), 10u);
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "frames", "--fps", "3", "--size", "16x16"}));
+    EXPECT_EQ(frameNames(dir_ / "frames").size(), 3u);
+    EXPECT_TRUE(fs::exists(dir_ / "frames/soundtrack.wav"));
+}
+
+TEST_F(CaptureTool, VideoGoesThroughFfmpegFromPath) {
+    writeArchive(toneMp3(1.0));
+    fs::create_directory(dir_ / "bin");
+
+    // No ffmpeg on PATH: refused before anything is rendered.
+    ToolRun run = runCapture(dir_.path(), {"--out", "x", "--size", "16x16", "--video", "demo.mp4"},
+                             {{"PATH", (dir_ / "bin").string()}});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("ffmpeg"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(dir_ / "x"));
+
+    // A stand-in ffmpeg records what it was asked to do and writes the video.
+    const fs::path argumentsFile = dir_ / "ffmpeg-arguments";
+    writeFile(dir_ / "bin/ffmpeg", "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + argumentsFile.string() +
+                                       "'\nfor last; do :; done\necho video > \"$last\"\n");
+    fs::permissions(dir_ / "bin/ffmpeg", fs::perms::owner_all);
+    const std::map<std::string, std::string> path{{"PATH", (dir_ / "bin").string() + ":/usr/bin:/bin"}};
+    run = runCapture(dir_.path(), {"--out", "x", "--fps", "8", "--size", "16x16", "--video", "demo.mp4"}, path);
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(readFile(dir_ / "demo.mp4"), "video\n");
+    std::vector<std::string> arguments;
+    for (std::string all = readFile(argumentsFile); !all.empty(); all.erase(0, all.find('\n') + 1))
+        arguments.push_back(all.substr(0, all.find('\n')));
+    auto after = [&](const std::string& flag) {
+        const auto found = std::find(arguments.begin(), arguments.end(), flag);
+        return found == arguments.end() || found + 1 == arguments.end() ? std::string() : *(found + 1);
+    };
+    EXPECT_EQ(after("-framerate"), "8");
+    EXPECT_EQ(after("-start_number"), "0");
+    EXPECT_EQ(std::count(arguments.begin(), arguments.end(), "-i"), 2);
+    EXPECT_NE(std::find(arguments.begin(), arguments.end(), "x/frame_%06d.png"), arguments.end());
+    EXPECT_NE(std::find(arguments.begin(), arguments.end(), "x/soundtrack.wav"), arguments.end());
+    EXPECT_EQ(arguments.back(), "demo.mp4");
+    EXPECT_EQ(frameNames(dir_ / "x").size(), 8u);
+
+    // An existing video is never overwritten.
+    run = runCapture(dir_.path(), {"--out", "y", "--size", "16x16", "--video", "demo.mp4"}, path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(readFile(dir_ / "demo.mp4"), "video\n");
+    EXPECT_FALSE(fs::exists(dir_ / "y"));
+
+    // ffmpeg failing fails the run, and says where the frames are.
+    writeFile(dir_ / "bin/ffmpeg", "#!/bin/sh\nexit 3\n");
+    run = runCapture(dir_.path(), {"--out", "z", "--fps", "2", "--size", "16x16", "--video", "other.mp4"}, path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("status 3"), std::string::npos) << run.errors;
+    EXPECT_EQ(frameNames(dir_ / "z").size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "CaptureFiles.h"
+
+#include "CaptureError.h"
+
+#include <stb/stb_image_write.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace zyr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Writes bytes as the whole content of path; any short write is an error, so a
+// full disk never leaves a truncated frame that looks like a good one.
+void writeWhole(const char* path, const void* bytes, std::size_t size) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
+    if (!file) throw CaptureError(std::string(path) + ": " + std::strerror(errno));
+    const bool written = std::fwrite(bytes, 1, size, file.get()) == size;
+    const bool closed = std::fclose(file.release()) == 0;
+    if (!written || !closed) throw CaptureError(std::string(path) + ": " + std::strerror(errno));
+}
+
+void appendPng(void* context, void* data, int size) {
+    auto* png = static_cast<std::vector<std::uint8_t>*>(context);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    png->insert(png->end(), bytes, bytes + size);
+}
+
+void putLittleEndian(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+}  // namespace
+
+bool isCaptureFileName(std::string_view name) {
+    if (name == kCaptureWavName) return true;
+    constexpr std::string_view kPrefix = "frame_";
+    constexpr std::string_view kSuffix = ".png";
+    if (name.size() < kPrefix.size() + 6 + kSuffix.size() || !name.starts_with(kPrefix) || !name.ends_with(kSuffix))
+        return false;
+    const std::string_view digits = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+    for (char c : digits)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+void checkOutputFolder(const fs::path& folder) {
+    const fs::file_status status = fs::status(folder);
+    if (!fs::exists(status)) return;
+    if (!fs::is_directory(status)) throw CaptureError(folder.string() + " exists and is not a folder");
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (!entry.is_regular_file() || !isCaptureFileName(name))
+            throw CaptureError(folder.string() + " holds " + name +
+                               ", which no capture wrote; give an empty or new folder");
+    }
+}
+
+void prepareOutputFolder(const fs::path& folder) {
+    checkOutputFolder(folder);
+    fs::create_directories(folder);
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        if (isCaptureFileName(entry.path().filename().string())) fs::remove(entry.path());
+}
+
+FrameWriter::FrameWriter(const fs::path& folder) : path_((folder / "").string()), nameStart_(path_.size()) {
+    // Room for the longest frame name, so naming a frame never allocates.
+    path_.reserve(nameStart_ + 32);
+}
+
+FrameWriter::FrameWriter(const fs::path& folder, std::uint32_t width, std::uint32_t height) : FrameWriter(folder) {
+    reserve(width, height);
+}
+
+void FrameWriter::reserve(std::uint32_t width, std::uint32_t height) {
+    // The largest PNG a frame can make, so no later frame grows the buffer: the
+    // encoder's fixed Huffman codes spend at most 9 bits on a byte of filtered
+    // rows (pixels plus a filter byte a row), and chunks add a few bytes.
+    const std::size_t worst = (static_cast<std::size_t>(width) * 3 + 1) * height * 9 / 8 + 4096;
+    if (png_.capacity() < worst) png_.reserve(worst);
+}
+
+void FrameWriter::encode(std::span<const std::uint8_t> rgb, std::uint32_t width, std::uint32_t height) {
+    reserve(width, height);
+    png_.clear();
+    const int stride = static_cast<int>(width * 3);
+    if (rgb.size() < static_cast<std::size_t>(width) * height * 3 ||
+        stbi_write_png_to_func(appendPng, &png_, static_cast<int>(width), static_cast<int>(height), 3, rgb.data(),
+                               stride) == 0)
+        throw CaptureError("PNG encoding failed for a " + std::to_string(width) + "x" + std::to_string(height) +
+                           " frame");
+}
+
+void FrameWriter::save(std::size_t index) {
+    char name[32];
+    std::snprintf(name, sizeof name, kCaptureFramePattern, static_cast<int>(index));
+    path_.resize(nameStart_);
+    path_ += name;
+    writeWhole(path_.c_str(), png_.data(), png_.size());
+}
+
+void FrameWriter::write(std::size_t index, std::span<const std::uint8_t> rgb, std::uint32_t width,
+                        std::uint32_t height) {
+    encode(rgb, width, height);
+    save(index);
+}
+
+void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::span<const std::int16_t> samples) {
+    const std::uint64_t dataBytes = samples.size() * sizeof(std::int16_t);
+    // RIFF sizes are 32-bit; the whole file must stay below 4 GiB.
+    if (dataBytes > std::numeric_limits<std::uint32_t>::max() - 36)
+        throw CaptureError(path.string() + ": the music is too long for a WAV file");
+    const auto blockAlign = channels * 2;
+    std::vector<std::uint8_t> file;
+    file.reserve(44 + dataBytes);
+    auto tag = [&](const char* fourCc) { file.insert(file.end(), fourCc, fourCc + 4); };
+    tag("RIFF");
+    putLittleEndian(file, static_cast<std::uint32_t>(36 + dataBytes), 4);
+    tag("WAVE");
+    tag("fmt ");
+    putLittleEndian(file, 16, 4);
+    putLittleEndian(file, 1, 2);  // integer PCM
+    putLittleEndian(file, channels, 2);
+    putLittleEndian(file, frequency, 4);
+    putLittleEndian(file, frequency * blockAlign, 4);
+    putLittleEndian(file, blockAlign, 2);
+    putLittleEndian(file, 16, 2);
+    tag("data");
+    putLittleEndian(file, static_cast<std::uint32_t>(dataBytes), 4);
+    for (std::int16_t sample : samples) putLittleEndian(file, static_cast<std::uint16_t>(sample), 2);
+    writeWhole(path.string().c_str(), file.data(), file.size());
+}
+
+}  // namespace zyr

@@ -1,0 +1,129 @@
+#include "CaptureTool.h"
+
+#include "AudioLayer.h"
+#include "CaptureFiles.h"
+#include "CaptureOptions.h"
+#include "CaptureProgress.h"
+#include "CaptureSession.h"
+#include "FramePipeline.h"
+#include "ResourceArchive.h"
+#include "VideoMux.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <optional>
+#include <span>
+#include <thread>
+
+namespace zyr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kMusicEntry = "soundtrack.mp3";
+
+std::string secondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
+    // Everything that can be refused is refused before the first frame: a long
+    // render should not end in an error that was known at the start.
+    std::optional<fs::path> ffmpeg;
+    if (options.video) {
+        ffmpeg = findOnPath("ffmpeg");
+        if (!ffmpeg) throw CaptureError("--video needs ffmpeg, and there is no ffmpeg on PATH");
+        if (fs::exists(*options.video))
+            throw CaptureError(options.video->string() + " already exists; a video is never overwritten");
+    }
+
+    if (!fs::is_regular_file(options.archive)) throw CaptureError("no archive at " + options.archive.string());
+    ResourceArchive archive(options.archive);
+    if (!archive.isOpen()) throw CaptureError(options.archive.string() + " is not a zip archive");
+    if (ArchiveFile* music = archive.openFile(kMusicEntry)) archive.closeFile(music);
+    else throw CaptureError(options.archive.string() + " has no " + kMusicEntry);
+    checkOutputFolder(options.out);
+
+    CaptureSession session(archive, options.width, options.height);
+    const double length = session.musicSeconds();
+    // Half a sample of slack: "--to 12" must be the end of a 12-second song
+    // whatever rounding its length in seconds went through.
+    AudioInfo info;
+    audioChannelGetInfo(session.stream(), &info);
+    const double slack = 0.5 / info.frequency;
+    if (options.from >= length)
+        throw CaptureError("--from " + secondsText(options.from) + " is not before the music's end at " +
+                           secondsText(length));
+    if (options.to && *options.to > length + slack)
+        throw CaptureError("--to " + secondsText(*options.to) + " is past the music's end at " + secondsText(length));
+    const double to = std::min(options.to.value_or(length), length);
+    const auto frames = static_cast<std::size_t>(std::llround((to - options.from) * options.fps));
+    if (frames == 0)
+        throw CaptureError(secondsText(options.from) + " to " + secondsText(to) + " holds no frame at " +
+                           std::to_string(options.fps) + " fps");
+
+    prepareOutputFolder(options.out);
+    FramePipeline pipeline(options.out, options.width, options.height, std::thread::hardware_concurrency());
+    CaptureProgress progress(err, frames, ::isatty(::fileno(err)) == 1);
+    for (std::size_t k = 0; k < frames; ++k) {
+        session.renderAt(options.from + static_cast<double>(k) / options.fps);
+        session.readBack(pipeline.acquire());
+        pipeline.submit(k);
+        progress.update(pipeline.written());
+    }
+    pipeline.finish();
+    progress.update(frames);
+    progress.finish();
+
+    std::vector<std::int16_t> samples;
+    if (!audioStreamDecodeAll(session.stream(), samples)) throw CaptureError("the music could not be decoded again");
+    const std::size_t decodedFrames = samples.size() / info.channels;
+    const std::size_t first = std::min<std::size_t>(session.musicFrameAt(options.from), decodedFrames);
+    const std::size_t last =
+        options.to ? std::clamp<std::size_t>(session.musicFrameAt(to), first, decodedFrames) : decodedFrames;
+    writeWav(options.out / kCaptureWavName, info.frequency, info.channels,
+             std::span<const std::int16_t>(samples).subspan(first * info.channels, (last - first) * info.channels));
+
+    std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", options.out.string().c_str(), frames,
+                 options.width, options.height, options.fps, secondsText(options.from).c_str(),
+                 secondsText(to).c_str(), kCaptureWavName);
+
+    if (ffmpeg) {
+        const int status = runProgram(videoMuxCommand(*ffmpeg, options.out, options.fps, *options.video));
+        if (status != 0)
+            throw CaptureError("ffmpeg failed with status " + std::to_string(status) +
+                               "; the frames and sound are in " + options.out.string());
+        std::fprintf(out, "%s: video\n", options.video->string().c_str());
+    }
+}
+
+}  // namespace
+
+int runCaptureTool(const std::vector<std::string>& arguments, std::FILE* out, std::FILE* err) {
+    CaptureOptions options;
+    try {
+        options = parseCaptureOptions(arguments);
+    } catch (const UsageError& error) {
+        std::fprintf(err, "zyr-capture: %s\n%s", error.what(), kCaptureUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kCaptureUsage, out);
+        return 0;
+    }
+    try {
+        capture(options, out, err);
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(err, "zyr-capture: %s\n", error.what());
+        return 1;
+    }
+}
+
+}  // namespace zyr
