@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <dlfcn.h>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -189,6 +190,26 @@ std::uint64_t heardFrames(Stream& stream) {
     return stream.heard;
 }
 
+// The sound library under SDL writes its own diagnostics to standard error when
+// there is no sound card; the presentation reports nothing but fatal errors, and
+// the silent fallback below already handles that case. Its error handler is set
+// to a no-op through the library SDL itself loads (nothing to link).
+void ignoreSoundLibraryDiagnostic(const char*, int, const char*, int, const char*, ...) {}
+
+void silenceSoundLibraryDiagnostics() {
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    static const bool silenced = [] {
+        void* library = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+        if (!library) library = dlopen("libasound.so.2", RTLD_NOW);
+        if (!library) return false;
+        auto setHandler = reinterpret_cast<int (*)(Handler)>(dlsym(library, "snd_lib_error_set_handler"));
+        if (!setHandler) return false;
+        setHandler(ignoreSoundLibraryDiagnostic);
+        return true;
+    }();
+    (void)silenced;
+}
+
 class Output {
 public:
     Output(int rate, bool offline) : rate_(rate), offline_(offline) {}
@@ -205,6 +226,7 @@ public:
 
     bool open(int device) {
         if (offline_) return true;
+        silenceSoundLibraryDiagnostics();
         subsystem_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
         if (subsystem_ && device != 0) device_ = openDevice(device);
         if (device_ == 0) {

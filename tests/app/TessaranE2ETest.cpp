@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -55,8 +56,9 @@ std::vector<ZipEntry> checkingArchive(double musicSeconds) {
 class Tessaran : public ::testing::Test {
 protected:
     // Starts the binary and presses "Run" in its launcher.
-    std::unique_ptr<Program> startAndRun() {
-        auto program = std::make_unique<Program>(x, dir.path(), std::vector<std::string>{tessaranBinary().string()});
+    std::unique_ptr<Program> startAndRun(const std::map<std::string, std::string>& env = {}) {
+        auto program =
+            std::make_unique<Program>(x, dir.path(), std::vector<std::string>{tessaranBinary().string()}, env);
         if (!waitForLauncher(x)) {
             ADD_FAILURE() << "no launcher window; stderr: " << program->errorOutput();
             return program;
@@ -94,6 +96,19 @@ TEST_F(Tessaran, EscapeEndsThePresentation) {
     std::this_thread::sleep_for(500ms);
     x.key("Escape");
     EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+}
+
+// The system's own audio driver choice: on a machine without a sound card the
+// presentation still runs on a silent device, and says nothing about it.
+TEST_F(Tessaran, WithTheDefaultAudioDriverItRunsAndPrintsNothing) {
+    writeZip(dir / "zyr.dat", checkingArchive(60.0));
+    auto program = startAndRun({{"SDL_AUDIODRIVER", ""}});
+    ASSERT_TRUE(x.waitForWindow("Tessaran 2023")) << program->errorOutput();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(program->running()) << program->errorOutput();
+    x.key("Escape");
+    EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+    EXPECT_EQ(program->errorOutput(), "");
 }
 
 TEST_F(Tessaran, MissingMusicIsAFatalErrorWithOneLine) {
