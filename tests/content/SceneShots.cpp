@@ -30,13 +30,13 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(out);
         SceneRig rig(ZYR_DEMO_ARCHIVE, width, height);
         for (int i = 3; i < argc; ++i) {
-            const std::string spec = argv[i];
-            const std::size_t colon = spec.find(':');
-            if (colon == std::string::npos) throw std::runtime_error("not ROW:NAME: " + spec);
-            const double row = std::stod(spec.substr(0, colon));
+            const std::string shot = argv[i];
+            const std::size_t colon = shot.find(':');
+            if (colon == std::string::npos) throw std::runtime_error("not ROW:NAME: " + shot);
+            const double row = std::stod(shot.substr(0, colon));
             rig.render(row);
             const Image image = rig.read();
-            const std::string file = (out / (spec.substr(colon + 1) + ".png")).string();
+            const std::string file = (out / (shot.substr(colon + 1) + ".png")).string();
             if (!stbi_write_png(file.c_str(), width, height, 3, image.rgb.data(), width * 3))
                 throw std::runtime_error("cannot write " + file);
             std::printf("%s: row %.1f\n", file.c_str(), row);
