@@ -78,8 +78,8 @@ std::vector<ParamSpec> paramSpecs(Kind kind) {
 }
 
 std::optional<ParamSpec> findSpec(Kind kind, Param param) {
-    for (const ParamSpec& spec : paramSpecs(kind))
-        if (spec.param == param) return spec;
+    for (const ParamSpec& range : paramSpecs(kind))
+        if (range.param == param) return range;
     return std::nullopt;
 }
 
@@ -454,15 +454,15 @@ private:
         }
         InstrumentDef def{std::string(w[1]), at, Instrument{std::string(w[1]), *kind, {}}};
         const auto specs = paramSpecs(*kind);
-        for (const ParamSpec& spec : specs) def.instrument.params[static_cast<std::size_t>(spec.param)] = spec.fallback;
+        for (const ParamSpec& range : specs) def.instrument.params[static_cast<std::size_t>(range.param)] = range.fallback;
         std::vector<Param> seen;
         for (std::size_t i = 3; i < w.size(); ++i) {
             const auto eq = w[i].find('=');
             if (eq == std::string_view::npos) fail(at, inQuotes(w[i]) + " is not PARAM=VALUE");
             const std::string_view name = w[i].substr(0, eq);
             const auto param = paramByName(name);
-            const auto spec = param ? findSpec(*kind, *param) : std::nullopt;
-            if (!spec) {
+            const auto range = param ? findSpec(*kind, *param) : std::nullopt;
+            if (!range) {
                 std::string accepted;
                 for (const ParamSpec& s : specs) accepted += (accepted.empty() ? "" : ", ") + std::string(paramName(s.param));
                 fail(at, "a " + std::string(w[2]) + " has no parameter " + inQuotes(name) + " (it takes " + accepted + ")");
@@ -471,7 +471,7 @@ private:
                 fail(at, "parameter " + inQuotes(name) + " is given twice");
             seen.push_back(*param);
             def.instrument.params[static_cast<std::size_t>(*param)] =
-                numberIn(at, "'" + std::string(name) + "'", w[i].substr(eq + 1), spec->min, spec->max);
+                numberIn(at, "'" + std::string(name) + "'", w[i].substr(eq + 1), range->min, range->max);
         }
         instruments_.push_back(std::move(def));
     }
@@ -564,12 +564,12 @@ Song Reader::finish() const {
                 if (found == instrumentIndex.end()) fail(r.at, "unknown instrument " + inQuotes(r.target));
                 ramp.instrument = found->second;
                 const Instrument& inst = song.instruments[static_cast<std::size_t>(ramp.instrument)];
-                const auto spec = param ? findSpec(inst.kind, *param) : std::nullopt;
-                if (!spec || (*param != Param::Level && *param != Param::Cutoff))
+                const auto range = param ? findSpec(inst.kind, *param) : std::nullopt;
+                if (!range || (*param != Param::Level && *param != Param::Cutoff))
                     fail(r.at, "cannot ramp " + inQuotes(r.param) + " of " + inQuotes(inst.name) +
                                    " (ramps take 'level', and 'cutoff' where the instrument has one)");
-                lo = spec->min;
-                hi = spec->max;
+                lo = range->min;
+                hi = range->max;
             }
             if (r.firstBar >= def.bars)
                 fail(r.at, "bar " + std::to_string(r.firstBar) + " is past the end of section " + inQuotes(def.name) +
