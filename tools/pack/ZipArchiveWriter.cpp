@@ -24,7 +24,6 @@ constexpr std::uint16_t kUtf8NameFlag = 1u << 11;
 // byte-identical from one build to the next.
 constexpr std::uint16_t kDosTime = 0;
 constexpr std::uint16_t kDosDate = ((2023 - 1980) << 9) | (1 << 5) | 1;
-constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kChunk = 64 * 1024;
 
 void put16(std::string& out, std::uint32_t v) {
