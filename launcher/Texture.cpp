@@ -1,11 +1,10 @@
 #include "Texture.h"
 
+#include "ImageDecode.h"
 #include "ResourceArchive.h"
 
 #include <GL/glew.h>
-#include <stb/stb_image.h>
 
-#include <climits>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -14,33 +13,17 @@ static_assert(std::is_same_v<GLuint, std::uint32_t>, "the texture name is handed
 
 namespace {
 
-// Decodes an image file held in memory and gives it to the texture as its only
-// level. Anything that is not a decodable image of acceptable size leaves the
-// texture without storage.
+// Gives the decoded image to the texture as its only level; anything that is not
+// a decodable image of acceptable size leaves the texture without storage.
 void upload(GLuint texture, const std::vector<std::uint8_t>& bytes) {
-    // stb_image takes the length as an int.
-    if (bytes.empty() || bytes.size() > static_cast<std::size_t>(INT_MAX)) return;
-    const int length = static_cast<int>(bytes.size());
-
-    // The header alone can ask for an enormous allocation; read the size first and
-    // refuse what no GL 4.6 driver is bound to accept (16384 is the guaranteed
-    // minimum of GL_MAX_TEXTURE_SIZE, and the context has no error checking).
-    int width = 0, height = 0, channelsInFile = 0;
-    if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channelsInFile)) return;
-    if (width <= 0 || height <= 0 || width > kMaxTextureSide || height > kMaxTextureSide) return;
-
-    stbi_uc* pixels = stbi_load_from_memory(bytes.data(), length, &width, &height, &channelsInFile, 4);
-    if (!pixels) return;
-    // The decoder has the last word on the size; hold it to the same bound.
-    if (width > 0 && height > 0 && width <= kMaxTextureSide && height <= kMaxTextureSide) {
-        glTextureStorage2D(texture, 1, GL_RGBA8, width, height);
-        // Rows of 4-byte pixels always meet the default unpack alignment of 4.
-        glTextureSubImage2D(texture, 0, 0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels);
-    }
-    stbi_image_free(pixels);
+    const DecodedImage image = decodeImage(bytes.data(), bytes.size());
+    if (image.empty()) return;
+    glTextureStorage2D(texture, 1, GL_RGBA8, image.width, image.height);
+    // Rows of 4-byte pixels always meet the default unpack alignment of 4.
+    glTextureSubImage2D(texture, 0, 0, 0, image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE, image.pixels());
 }
 
-} // namespace
+}  // namespace
 
 Texture::Texture(ResourceArchive& archive, const std::string& entryName) {
     // Created up front so the owner always has a name to draw, image or not.

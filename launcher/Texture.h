@@ -7,17 +7,18 @@
 // Ownership: owns one GL texture name, deleted by the destructor, which must run
 // while the creating context is current. Not copyable.
 //
-// Failure: a missing entry, bytes that are not an image, or an image larger than
-// 16384 pixels a side leave a valid texture name without storage; nothing is
-// reported. The archive handle is always closed.
+// Failure: a missing entry, or bytes that decodeImage refuses (not an image,
+// larger than kMaxTextureSide a side, a PNG whose chunks run past its end),
+// leave a valid texture name without storage; nothing is reported. The archive
+// handle is always closed.
 #pragma once
+
+#include "ImageDecode.h"
 
 #include <cstdint>
 #include <string>
 
 class ResourceArchive;
-
-constexpr int kMaxTextureSide = 16384;
 
 class Texture {
 public:

@@ -10,7 +10,10 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -207,6 +210,56 @@ TEST_F(TextureTest, HugeDeclaredImageIsRefusedWithoutDecoding) {
         expectEmpty(texture);
     }
     EXPECT_LT(peakResidentKiB() - before, 128 * 1024) << "peak memory grew: the image was decoded";
+}
+
+// Peak virtual size of this process, in bytes. Unlike resident memory it counts
+// what was reserved and never touched, which is how a decoder that reserves
+// for a claimed length and then finds the data missing shows.
+long long peakVirtualBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long long kib = -1;
+    while (status >> key) {
+        if (key == "VmPeak:") {
+            status >> kib;
+            break;
+        }
+    }
+    return kib * 1024;
+}
+
+// A 1 x 1 image whose second IDAT chunk declares a gibibyte that is not there:
+// the size check on the header passes, and the decoder used to reserve twice the
+// claim before finding the data missing. Measured in a child process, where the
+// peak starts out at the current size.
+TEST(ImageDecode, ChunkClaimingMoreThanTheFileHoldsIsRefusedWithoutReservingIt) {
+    const std::string good = encodePng(1, 1, 3, {0x10, 0x20, 0x30});
+    const std::size_t iend = good.size() - 12;
+    ASSERT_EQ(good.compare(iend + 4, 4, "IEND"), 0);
+    std::string claim = good.substr(0, iend);
+    claim += std::string("\x40\x00\x00\x00IDAT", 8) + "abcd";
+    claim += good.substr(iend);
+
+    const auto decode = [](const std::string& file) {
+        return decodeImage(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
+    };
+    const DecodedImage decoded = decode(good);
+    ASSERT_FALSE(decoded.empty());
+    EXPECT_EQ(decoded.pixels()[2], 0x30);
+    // Bytes after the end marker are not chunks.
+    EXPECT_FALSE(decode(good + std::string(16, '\xFF')).empty());
+    // Cut anywhere inside a chunk: refused, whichever chunk it is.
+    for (std::size_t cut = 9; cut < good.size(); cut += 5) EXPECT_TRUE(decode(good.substr(0, cut)).empty()) << cut;
+
+    EXPECT_EXIT(
+        {
+            const long long before = peakVirtualBytes();
+            const bool empty = decode(claim).empty();
+            const long long grown = peakVirtualBytes() - before;
+            std::fprintf(stderr, "empty %d, peak grew by %lld bytes\n", empty, grown);
+            std::exit(empty && before > 0 && grown < (256ll << 20) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "AudioLayer.h"
 #include "ResourceArchive.h"
-#include "Texture.h"
+#include "ImageDecode.h"
 
 #include <stb/stb_image.h>
 
@@ -71,6 +71,10 @@ void checkLogo(ResourceArchive& archive, CheckReport& report) {
     };
     if (bytes->empty() || bytes->size() > static_cast<std::size_t>(INT_MAX)) {
         undecodable(bytes->empty() ? "empty file" : "too large");
+        return;
+    }
+    if (!pngChunksFit(bytes->data(), bytes->size())) {
+        undecodable("a PNG chunk runs past the end of the file");
         return;
     }
     const int length = static_cast<int>(bytes->size());
