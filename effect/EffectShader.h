@@ -21,11 +21,13 @@
 // compile, or exports the program does not keep. A program that does not link is
 // kept (it is not built again) but drives no uniform and is no pipeline stage;
 // an export whose value its uniform cannot take is not sent. applyParameters
-// throws ParameterFileError for text that is not valid TOML, or nested deeper
-// than 64 levels, before writing anything. The per-frame path allocates nothing.
+// throws ParameterFileError for text that readParameterFile refuses (not valid
+// TOML, nested deeper than 64 levels, non-ASCII characters where TOML allows
+// none), before writing anything. The per-frame path allocates nothing.
 #pragma once
 
 #include "ExportScan.h"
+#include "ParameterFile.h"
 
 #include <array>
 #include <cstdint>
@@ -45,22 +47,6 @@ extern std::uint32_t programPipeline;
 struct ExportBinding {
     std::string target;
     UniformType type = UniformType::Other;
-};
-
-using ValueSlot = std::array<float, 4>;
-
-// A parameter file that is not valid TOML.
-class ParameterFileError : public std::runtime_error {
-public:
-    ParameterFileError(std::uint32_t line, std::uint32_t column, const std::string& description);
-    std::uint32_t line() const { return line_; }
-    std::uint32_t column() const { return column_; }
-    const std::string& description() const { return description_; }
-
-private:
-    std::uint32_t line_;
-    std::uint32_t column_;
-    std::string description_;
 };
 
 class EffectShader {
