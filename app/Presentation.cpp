@@ -5,6 +5,7 @@
 #include "ResourceArchive.h"
 #include "ScreenQuad.h"
 #include "Soundtrack.h"
+#include "StopRequest.h"
 #include "SyncTrackStore.h"
 
 #include <GL/glew.h>
@@ -82,6 +83,8 @@ bool Presentation::present() {
     glfwSwapBuffers(window);
     glfwPollEvents();
     if (glfwGetKey(window, GLFW_KEY_ESCAPE) == GLFW_PRESS) glfwSetWindowShouldClose(window, GLFW_TRUE);
+    // Ctrl-C or a TERM from outside ends the run the way closing the window does.
+    if (stopRequested()) glfwSetWindowShouldClose(window, GLFW_TRUE);
 
     // The window is asked first; the stream only while the window stays open.
     return !glfwWindowShouldClose(window) && soundtrack_->isPlaying();
@@ -91,7 +94,8 @@ int runTessaran() {
     auto archive = std::make_unique<ResourceArchive>();
     {
         LaunchSettings settings;
-        if (!runLauncher(*archive, settings)) return 0;
+        // A stop that came during the launcher's last frame opens nothing more.
+        if (!runLauncher(*archive, settings) || stopRequested()) return 0;
 
         Presentation presentation(*archive, settings);
         presentation.start();
@@ -103,11 +107,17 @@ int runTessaran() {
 }
 
 int tessaranMain() {
+    installStopHandlers();
+    int status = 0;
     try {
-        return runTessaran();
+        status = runTessaran();
     } catch (const std::exception& error) {
         // By now every object built so far has been torn down in teardown order.
         std::fprintf(stderr, "tessaran: %s\n", error.what());
-        return 1;
+        status = 1;
     }
+    // Everything is torn down; a shell that sent SIGINT or SIGTERM sees the
+    // program end by it.
+    raiseRequestedStop();
+    return status;
 }

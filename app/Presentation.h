@@ -5,9 +5,11 @@
 //
 // runTessaran is the entry function proper: archive, launcher, then (on "Run")
 // the presentation window, effect shader, soundtrack and sync track store in that
-// order; playback starts and frames run until the music stops, Escape is pressed
-// or the window closes. Teardown is soundtrack, store, shader, window, archive,
-// also when a fatal error leaves start-up or a frame early.
+// order; playback starts and frames run until the music stops, Escape is pressed,
+// the window closes or a stop is requested (SIGINT, SIGTERM: StopRequest.h).
+// Teardown is soundtrack, store, shader, window, archive, also when a fatal error
+// leaves start-up or a frame early. tessaranMain installs the stop handlers and,
+// after teardown, ends the process by the signal that asked for the stop.
 //
 // Presentation holds the objects of one run so the frame loop can be driven a
 // frame at a time (tests, benchmarks). It borrows the archive. Offline tools
@@ -48,7 +50,8 @@ public:
     }
     // The frame's own work: bindings, clear, uploads (and a build), the draw.
     void render();
-    // Swap, events, Escape; true while the window is open and the music plays.
+    // Swap, events, Escape, stop request; true while the window is open and the
+    // music plays.
     bool present();
 
     RenderWindow& window() { return *window_; }

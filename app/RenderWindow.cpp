@@ -69,6 +69,10 @@ std::unique_ptr<RenderWindow> createWindow(const LaunchSettings& settings) {
     auto window = openWindow(static_cast<int>(settings.width), static_cast<int>(settings.height),
                              settings.title.c_str(), monitor);
 
+    // A key pressed and released between two polls (a slow frame) still reads as
+    // pressed once, so a quick tap of Escape is not lost.
+    glfwSetInputMode(window->handle(), GLFW_STICKY_KEYS, GLFW_TRUE);
+
     if (!settings.fullscreen) {
         // A window with no primary monitor (or no mode) is left where GLFW put it.
         if (GLFWmonitor* primary = glfwGetPrimaryMonitor()) {

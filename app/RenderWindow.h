@@ -11,6 +11,7 @@
 // on the primary monitor (overhanging both edges equally when larger than it).
 // The context is forward-compatible, no-error, double-buffered, sRGB-capable,
 // not resizable, with a swap interval of 1; GLEW has loaded every entry point.
+// Keys are sticky: a press between two glfwGetKey polls is reported once.
 //
 // Failure: throws std::exception carrying "Unable to initialize GLFW" or "Unable
 // to open the render context" (GLFW terminated again in the latter case).

@@ -227,6 +227,9 @@ public:
     bool open(int device) {
         if (offline_) return true;
         silenceSoundLibraryDiagnostics();
+        // The audio subsystem starts SDL's events, whose SIGINT/SIGTERM handlers
+        // would only queue a quit event nobody reads; the program has its own.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         subsystem_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
         if (subsystem_ && device != 0) device_ = openDevice(device);
         if (device_ == 0) {

@@ -1,6 +1,7 @@
 #include "Launcher.h"
 
 #include "ResourceArchive.h"
+#include "StopRequest.h"
 #include "Texture.h"
 
 #include <GL/glew.h>
@@ -166,6 +167,11 @@ bool runLauncher(ResourceArchive& archive, LaunchSettings& settings) {
         glfwSwapBuffers(handle);
         glfwPollEvents();
         if (glfwGetKey(handle, GLFW_KEY_ESCAPE) == GLFW_PRESS) glfwSetWindowShouldClose(handle, GLFW_TRUE);
+        // SIGINT or SIGTERM: as if the viewer had closed the window.
+        if (stopRequested()) {
+            run = false;
+            glfwSetWindowShouldClose(handle, GLFW_TRUE);
+        }
     }
 
     imgui.reset();

@@ -8,7 +8,8 @@
 // runLauncher creates and destroys its own window (GLFW included), ImGui context
 // and logo before it returns. On return, in every case, settings holds the
 // selected size, the "Fullscreen" choice and the title "Tessaran 2023". It
-// returns true for "Run", false for "Quit", Escape or closing the window.
+// returns true for "Run", false for "Quit", Escape, closing the window or a
+// stop request (SIGINT, SIGTERM; see StopRequest.h), which ends it within a frame.
 //
 // Failure: createWindow's exceptions pass through. With no primary monitor the
 // run cannot open a window and throws std::runtime_error("No monitor found");

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
@@ -52,6 +54,27 @@ std::vector<ZipEntry> checkingArchive(double musicSeconds) {
             {"sync_level.x.track", track(0, 0.75f)},
             {"soundtrack.mp3", toneMp3(musicSeconds), ZipMethod::Stored}};
 }
+
+// Every frame takes well over 100 ms at 1920 x 1080 under the software renderer.
+constexpr const char* kSlowShader = R"(#version 460 core
+layout(location = 0) in vec2 vUv;
+layout(location = 0) out vec4 colour;
+void main() {
+    float v = 0.0;
+    for (int i = 0; i < 600; ++i) v += sin(vUv.x * float(i) + v * vUv.y);
+    colour = vec4(fract(v), 0.0, 0.0, 1.0);
+}
+)";
+
+// The binary with its teardown steps written to stderr (TeardownTrace.cpp).
+std::map<std::string, std::string> tracedTeardown() {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return {{"LD_PRELOAD", TEARDOWN_TRACE},
+            {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0:verify_asan_link_order=0"}};
+}
+
+// How long a stop may take: within a frame, plus the teardown.
+constexpr auto kStopLimit = 1s;
 
 class Tessaran : public ::testing::Test {
 protected:
@@ -135,6 +158,53 @@ TEST_F(Tessaran, BrokenParameterFileNamesItsLineAndColumn) {
     const std::string err = program->errorOutput();
     EXPECT_EQ(err.rfind("tessaran: fsshader.ini:", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+// SIGTERM and SIGINT end the run through its normal teardown (the launcher's
+// window, then soundtrack, presentation window and archive), then the process
+// ends by that signal, as a shell expects.
+TEST_F(Tessaran, StopSignalsEndThePresentationAndTheLauncherThroughTheTeardown) {
+    writeZip(dir / "zyr.dat", checkingArchive(60.0));
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE("signal " + std::to_string(signal));
+        auto program = startAndRun(tracedTeardown());
+        ASSERT_TRUE(x.waitForWindow("Tessaran 2023")) << program->errorOutput();
+        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(program->running());
+        program->signal(signal);
+        EXPECT_EQ(program->waitExit(kStopLimit), 128 + signal);
+        EXPECT_EQ(program->errorOutput(), "glfw terminated\naudio closed\nglfw terminated\narchive closed\n");
+
+        Program launcher(x, dir.path(), {tessaranBinary().string()}, tracedTeardown());
+        ASSERT_TRUE(waitForLauncher(x)) << launcher.errorOutput();
+        launcher.signal(signal);
+        EXPECT_EQ(launcher.waitExit(kStopLimit), 128 + signal);
+        EXPECT_EQ(launcher.errorOutput(), "glfw terminated\narchive closed\n");
+        EXPECT_FALSE(x.windowExists("Tessaran 2023"));
+    }
+}
+
+// A tap of Escape (press and release with no pause) between two polls of the
+// key, in the launcher and during frames far slower than the tap.
+TEST_F(Tessaran, QuickEscapeTapIsSeenBetweenSlowFrames) {
+    auto entries = checkingArchive(60.0);
+    entries[0].bytes = kSlowShader;
+    writeZip(dir / "zyr.dat", entries);
+
+    {
+        Program launcher(x, dir.path(), {tessaranBinary().string()});
+        ASSERT_TRUE(waitForLauncher(x)) << launcher.errorOutput();
+        x.run("xdotool mousemove 960 500 key Escape");
+        EXPECT_EQ(launcher.waitExit(5s), 0) << launcher.errorOutput();
+        EXPECT_FALSE(x.windowExists("Tessaran 2023"));
+    }
+
+    auto program = startAndRun();
+    ASSERT_TRUE(x.waitForWindow("Tessaran 2023")) << program->errorOutput();
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(program->running());
+    x.run("xdotool key Escape");
+    EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
 }
 
 }  // namespace

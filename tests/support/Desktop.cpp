@@ -276,6 +276,10 @@ bool Program::running() {
     return true;
 }
 
+void Program::signal(int number) {
+    if (!status_ && pid_ > 0) kill(pid_, number);
+}
+
 std::string Program::errorOutput() const {
     std::ifstream in(errPath_, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

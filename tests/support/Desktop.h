@@ -71,6 +71,7 @@ public:
     // Exit status, or nullopt on timeout (the program is then killed).
     std::optional<int> waitExit(std::chrono::milliseconds timeout);
     bool running();
+    void signal(int number);          // kill(2) to the program while it runs
     std::string errorOutput() const;  // what it wrote to stderr so far
 
 private:
