@@ -194,7 +194,12 @@ TEST_F(Tessaran, QuickEscapeTapIsSeenBetweenSlowFrames) {
     {
         Program launcher(x, dir.path(), {tessaranBinary().string()});
         ASSERT_TRUE(waitForLauncher(x)) << launcher.errorOutput();
+        // The launcher's frames are quick; a stopped process makes one frame
+        // as long as it takes to tap the key.
+        launcher.signal(SIGSTOP);
         x.run("xdotool mousemove 960 500 key Escape");
+        std::this_thread::sleep_for(200ms);
+        launcher.signal(SIGCONT);
         EXPECT_EQ(launcher.waitExit(5s), 0) << launcher.errorOutput();
         EXPECT_FALSE(x.windowExists("Tessaran 2023"));
     }
