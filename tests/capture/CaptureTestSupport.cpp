@@ -61,14 +61,19 @@ std::vector<ZipEntry> probeEntries(const std::string& mp3) {
             {"sync_probe.z.track", trackFile(probeKeys(2))}};
 }
 
-ToolRun runCapture(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& extraEnv) {
+std::unique_ptr<Program> startCapture(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
+                                      const std::map<std::string, std::string>& extraEnv) {
     std::vector<std::string> argv{ZYR_CAPTURE_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    Program tool(PrivateDisplayEnvironment::display(), dir, argv, extraEnv);
+    return std::make_unique<Program>(PrivateDisplayEnvironment::display(), dir, argv, extraEnv);
+}
+
+ToolRun runCapture(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& extraEnv) {
+    const auto tool = startCapture(dir, arguments, extraEnv);
     ToolRun run;
-    run.status = tool.waitExit(std::chrono::seconds(90)).value_or(-1);
-    run.errors = tool.errorOutput();
+    run.status = tool->waitExit(std::chrono::seconds(90)).value_or(-1);
+    run.errors = tool->errorOutput();
     return run;
 }
 

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 struct ZipEntry;
+class Program;
 
 // The probe shader: the top quarter of the picture is pure red (so a frame stored
 // upside down shows), the rest is the rocket export "probe" as RGB.
@@ -40,6 +42,10 @@ struct ToolRun {
 // Runs zyr-capture with arguments in folder dir on the test's display.
 ToolRun runCapture(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
                    const std::map<std::string, std::string>& extraEnv = {});
+
+// Starts zyr-capture the same way without waiting for it.
+std::unique_ptr<Program> startCapture(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
+                                      const std::map<std::string, std::string>& extraEnv = {});
 
 struct Image {
     int width = 0;

@@ -2,6 +2,7 @@
 // archives built here, checked through the files it leaves.
 #include "AudioTestSupport.h"
 #include "CaptureTestSupport.h"
+#include "Desktop.h"
 #include "Mp3.h"
 #include "TempDir.h"
 #include "ZipWriter.h"
@@ -9,9 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -252,7 +256,9 @@ TEST_F(CaptureTool, VideoGoesThroughFfmpegFromPath) {
     EXPECT_EQ(std::count(arguments.begin(), arguments.end(), "-i"), 2);
     EXPECT_NE(std::find(arguments.begin(), arguments.end(), "x/frame_%06d.png"), arguments.end());
     EXPECT_NE(std::find(arguments.begin(), arguments.end(), "x/soundtrack.wav"), arguments.end());
-    EXPECT_EQ(arguments.back(), "demo.mp4");
+    // Muxed under a name of its own, then put in place.
+    EXPECT_EQ(arguments.back(), "demo.part.mp4");
+    EXPECT_FALSE(fs::exists(dir_ / "demo.part.mp4"));
     EXPECT_EQ(frameNames(dir_ / "x").size(), 8u);
 
     // An existing video is never overwritten.
@@ -267,6 +273,54 @@ TEST_F(CaptureTool, VideoGoesThroughFfmpegFromPath) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.errors.find("status 3"), std::string::npos) << run.errors;
     EXPECT_EQ(frameNames(dir_ / "z").size(), 2u);
+}
+
+// SIGINT while frames are written, SIGTERM while ffmpeg muxes: the run stops
+// within a second, ends by that signal, ffmpeg is gone, and every file left
+// under a final name is whole.
+TEST_F(CaptureTool, StopSignalsLeaveOnlyWholeFilesAndNoChild) {
+    using namespace std::chrono_literals;
+    writeArchive(toneMp3(20.0));
+    auto waitFor = [](auto condition) {
+        for (int i = 0; i < 600 && !condition(); ++i) std::this_thread::sleep_for(50ms);
+        return condition();
+    };
+
+    {
+        auto tool = startCapture(dir_.path(), {"--out", "frames", "--size", "640x360", "--fps", "30"});
+        ASSERT_TRUE(waitFor([&] { return fs::exists(dir_ / "frames") && frameNames(dir_ / "frames").size() >= 3; }))
+            << tool->errorOutput();
+        tool->signal(SIGINT);
+        EXPECT_EQ(tool->waitExit(1s), 128 + SIGINT);
+        EXPECT_NE(tool->errorOutput().find("zyr-capture: stopped by SIGINT\n"), std::string::npos) << tool->errorOutput();
+        const std::vector<std::string> frames = frameNames(dir_ / "frames");
+        EXPECT_LT(frames.size(), 600u);
+        for (const auto& entry : fs::directory_iterator(dir_ / "frames"))
+            EXPECT_TRUE(entry.path().extension() == ".png") << entry.path() << " left behind";
+        for (const std::string& name : frames) {
+            const Image image = readPng(dir_ / "frames" / name);  // throws on a cut-off file
+            EXPECT_EQ(image.width, 640) << name;
+        }
+    }
+
+    // A stand-in ffmpeg that starts its output and then takes its time.
+    fs::create_directory(dir_ / "bin");
+    const fs::path pidFile = dir_ / "ffmpeg.pid";
+    writeFile(dir_ / "bin/ffmpeg", "#!/bin/sh\nfor last; do :; done\necho partial > \"$last\"\necho $$ > '" +
+                                       pidFile.string() + ".new'\nmv '" + pidFile.string() + ".new' '" +
+                                       pidFile.string() + "'\nexec sleep 60\n");
+    fs::permissions(dir_ / "bin/ffmpeg", fs::perms::owner_all);
+    auto tool = startCapture(dir_.path(), {"--out", "video", "--size", "16x16", "--fps", "2", "--video", "demo.mp4"},
+                             {{"PATH", (dir_ / "bin").string() + ":/usr/bin:/bin"}});
+    ASSERT_TRUE(waitFor([&] { return fs::exists(pidFile); })) << tool->errorOutput();
+    const pid_t ffmpeg = std::stoi(readFile(pidFile));
+    tool->signal(SIGTERM);
+    EXPECT_EQ(tool->waitExit(1s), 128 + SIGTERM);
+    EXPECT_NE(kill(ffmpeg, 0), 0) << "ffmpeg still runs";
+    if (kill(ffmpeg, 0) == 0) kill(ffmpeg, SIGKILL);
+    EXPECT_FALSE(fs::exists(dir_ / "demo.mp4"));
+    EXPECT_FALSE(fs::exists(dir_ / "demo.part.mp4"));
+    EXPECT_EQ(frameNames(dir_ / "video").size(), 40u);
 }
 
 }  // namespace

@@ -20,14 +20,19 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-// Writes bytes as the whole content of path; any short write is an error, so a
-// full disk never leaves a truncated frame that looks like a good one.
-void writeWhole(const char* path, const void* bytes, std::size_t size) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
-    if (!file) throw CaptureError(std::string(path) + ": " + std::strerror(errno));
+// Writes bytes as the whole content of path, through part (path + ".part")
+// renamed into place: a full disk, a crash or a kill never leaves a truncated
+// file under a name that says it is done. A failed write removes its part.
+void writeWhole(const char* path, const char* part, const void* bytes, std::size_t size) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(part, "wb"));
+    if (!file) throw CaptureError(std::string(part) + ": " + std::strerror(errno));
     const bool written = std::fwrite(bytes, 1, size, file.get()) == size;
     const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) throw CaptureError(std::string(path) + ": " + std::strerror(errno));
+    if (!written || !closed || std::rename(part, path) != 0) {
+        const int error = errno;
+        std::remove(part);
+        throw CaptureError(std::string(path) + ": " + std::strerror(error));
+    }
 }
 
 void appendPng(void* context, void* data, int size) {
@@ -43,6 +48,8 @@ void putLittleEndian(std::vector<std::uint8_t>& out, std::uint32_t value, int by
 }  // namespace
 
 bool isCaptureFileName(std::string_view name) {
+    // A part file is what an interrupted write of a capture file left behind.
+    if (name.ends_with(kPartSuffix)) name.remove_suffix(std::string_view(kPartSuffix).size());
     if (name == kCaptureWavName) return true;
     constexpr std::string_view kPrefix = "frame_";
     constexpr std::string_view kSuffix = ".png";
@@ -76,6 +83,7 @@ void prepareOutputFolder(const fs::path& folder) {
 FrameWriter::FrameWriter(const fs::path& folder) : path_((folder / "").string()), nameStart_(path_.size()) {
     // Room for the longest frame name, so naming a frame never allocates.
     path_.reserve(nameStart_ + 32);
+    partPath_.reserve(nameStart_ + 40);
 }
 
 FrameWriter::FrameWriter(const fs::path& folder, std::uint32_t width, std::uint32_t height) : FrameWriter(folder) {
@@ -106,7 +114,9 @@ void FrameWriter::save(std::size_t index) {
     std::snprintf(name, sizeof name, kCaptureFramePattern, static_cast<int>(index));
     path_.resize(nameStart_);
     path_ += name;
-    writeWhole(path_.c_str(), png_.data(), png_.size());
+    partPath_.assign(path_);
+    partPath_ += kPartSuffix;
+    writeWhole(path_.c_str(), partPath_.c_str(), png_.data(), png_.size());
 }
 
 void FrameWriter::write(std::size_t index, std::span<const std::uint8_t> rgb, std::uint32_t width,
@@ -138,7 +148,7 @@ void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::
     tag("data");
     putLittleEndian(file, static_cast<std::uint32_t>(dataBytes), 4);
     for (std::int16_t sample : samples) putLittleEndian(file, static_cast<std::uint16_t>(sample), 2);
-    writeWhole(path.string().c_str(), file.data(), file.size());
+    writeWhole(path.string().c_str(), (path.string() + kPartSuffix).c_str(), file.data(), file.size());
 }
 
 }  // namespace zyr

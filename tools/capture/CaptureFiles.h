@@ -9,8 +9,11 @@
 //     writeWav(out / "soundtrack.wav", 44100, 2, samples);
 //
 // A capture owns exactly the names frame_<6 or more digits>.png and
-// soundtrack.wav. A folder holding nothing else (an earlier capture) is reused:
-// its capture files are removed first, so no frame of the earlier run survives
+// soundtrack.wav, and the same names with ".part" appended: each file is
+// written under its part name and renamed when complete, so a file under its
+// final name is always whole (a part file is what a killed run left). A folder
+// holding nothing else (an earlier capture) is reused: its capture files are
+// removed first, so no frame of the earlier run survives
 // beside the new ones. Anything else in the folder, a subfolder included, makes
 // it refuse: the tool never deletes what it did not write.
 //
@@ -35,6 +38,8 @@ namespace zyr {
 constexpr const char* kCaptureWavName = "soundtrack.wav";
 // printf pattern of the frame names, also handed to video encoders.
 constexpr const char* kCaptureFramePattern = "frame_%06d.png";
+// Appended to a file's name while it is being written.
+constexpr const char* kPartSuffix = ".part";
 
 bool isCaptureFileName(std::string_view name);
 void checkOutputFolder(const std::filesystem::path& folder);
@@ -60,6 +65,7 @@ private:
 
     std::string path_;        // folder, separator, then the current frame's name
     std::size_t nameStart_;   // where the frame's name begins in path_
+    std::string partPath_;    // path_ and the part suffix
     std::vector<std::uint8_t> png_;
 };
 

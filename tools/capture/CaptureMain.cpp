@@ -1,5 +1,6 @@
 // zyr-capture entry point; the work is in the zyr_capture_core library (CaptureTool.h).
 #include "CaptureTool.h"
+#include "StopRequest.h"
 
 #include <cstdlib>
 
@@ -9,5 +10,10 @@ int main(int argc, char** argv) {
     // author set stays.
     setenv("MESA_GL_VERSION_OVERRIDE", "4.6", 0);
     setenv("MESA_GLSL_VERSION_OVERRIDE", "460", 0);
-    return zyr::runCaptureTool(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
+    installStopHandlers();
+    const int status = zyr::runCaptureTool(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
+    // Stopped by SIGINT or SIGTERM: the frames written are whole and ffmpeg is
+    // gone; end by that signal, as the shell expects of an interrupted command.
+    raiseRequestedStop();
+    return status;
 }

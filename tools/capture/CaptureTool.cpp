@@ -7,12 +7,16 @@
 #include "CaptureSession.h"
 #include "FramePipeline.h"
 #include "ResourceArchive.h"
+#include "StopRequest.h"
 #include "VideoMux.h"
 
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <span>
@@ -30,6 +34,43 @@ std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f s", seconds);
     return text;
+}
+
+// Checked between frames and between phases: what is on disk then is whole.
+void throwIfStopped() {
+    if (!stopRequested()) return;
+    const int signal = stopSignal();
+    throw CaptureError(signal == SIGINT    ? "stopped by SIGINT"
+                       : signal == SIGTERM ? "stopped by SIGTERM"
+                                           : "stopped by signal " + std::to_string(signal));
+}
+
+// The video is muxed under a name of its own and linked into place when ffmpeg
+// is done, so a failed or stopped mux never leaves a short video under the name
+// asked for. The extension stays last: ffmpeg picks the container by it.
+void muxVideo(const fs::path& ffmpeg, const CaptureOptions& options) {
+    const fs::path& video = *options.video;
+    const fs::path part = video.parent_path() / (video.stem().string() + kPartSuffix + video.extension().string());
+    // From here on a file under the part name is this run's to remove.
+    if (fs::exists(part)) throw CaptureError(part.string() + " already exists; remove it or choose another video name");
+    std::error_code ignored;
+    int status = 0;
+    try {
+        status = runProgram(videoMuxCommand(ffmpeg, options.out, options.fps, part));
+    } catch (const CaptureError&) {
+        fs::remove(part, ignored);
+        throw;
+    }
+    if (status != 0) {
+        fs::remove(part, ignored);
+        throw CaptureError("ffmpeg failed with status " + std::to_string(status) + "; the frames and sound are in " +
+                           options.out.string());
+    }
+    // link refuses an existing name, where rename would replace it.
+    const bool placed = ::link(part.c_str(), video.c_str()) == 0;
+    const int error = errno;
+    fs::remove(part);
+    if (!placed) throw CaptureError(video.string() + ": " + std::strerror(error));
 }
 
 void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
@@ -72,6 +113,7 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     FramePipeline pipeline(options.out, options.width, options.height, std::thread::hardware_concurrency());
     CaptureProgress progress(err, frames, ::isatty(::fileno(err)) == 1);
     for (std::size_t k = 0; k < frames; ++k) {
+        throwIfStopped();
         session.renderAt(options.from + static_cast<double>(k) / options.fps);
         session.readBack(pipeline.acquire());
         pipeline.submit(k);
@@ -80,6 +122,7 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     pipeline.finish();
     progress.update(frames);
     progress.finish();
+    throwIfStopped();
 
     std::vector<std::int16_t> samples;
     if (!audioStreamDecodeAll(session.stream(), samples)) throw CaptureError("the music could not be decoded again");
@@ -95,10 +138,8 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
                  secondsText(to).c_str(), kCaptureWavName);
 
     if (ffmpeg) {
-        const int status = runProgram(videoMuxCommand(*ffmpeg, options.out, options.fps, *options.video));
-        if (status != 0)
-            throw CaptureError("ffmpeg failed with status " + std::to_string(status) +
-                               "; the frames and sound are in " + options.out.string());
+        throwIfStopped();
+        muxVideo(*ffmpeg, options);
         std::fprintf(out, "%s: video\n", options.video->string().c_str());
     }
 }

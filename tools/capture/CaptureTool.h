@@ -14,6 +14,11 @@
 // Ownership: writes into the output folder only (see CaptureFiles.h for which
 // folders it accepts), plus the video file when one is asked for.
 //
+// Stopping: a stop request (SIGINT, SIGTERM; StopRequest.h, installed by main)
+// ends the run between two frames or phases as a failure "stopped by SIGTERM";
+// every file under a final name is whole, a running ffmpeg is ended and its
+// unfinished video removed. main then ends the process by that signal.
+//
 // Failure: exit status 2 with the usage for malformed arguments; 1 with one
 // line "zyr-capture: <reason>" for everything else (no archive, no or
 // undecodable soundtrack, a range outside the music, a folder it must not write

@@ -2,14 +2,18 @@
 
 #include "CaptureError.h"
 #include "CaptureFiles.h"
+#include "StopRequest.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -74,10 +78,24 @@ int runProgram(const std::vector<std::string>& command) {
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) throw CaptureError("cannot run " + command[0] + ": " + std::strerror(error));
 
+    // Polled rather than waited for, so a stop request reaches the child too
+    // (a TERM sent to this process alone would otherwise leave it running).
+    using namespace std::chrono_literals;
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throw CaptureError("lost track of " + command[0] + ": " + std::strerror(errno));
+    std::optional<std::chrono::steady_clock::time_point> killAt;
+    while (true) {
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) throw CaptureError("lost track of " + command[0] + ": " + std::strerror(errno));
+        if (stopRequested() && !killAt) {
+            ::kill(child, SIGTERM);
+            killAt = std::chrono::steady_clock::now() + 2s;
+        }
+        // A child that ignores TERM for that long is not ending on its own.
+        if (killAt && std::chrono::steady_clock::now() > *killAt) ::kill(child, SIGKILL);
+        std::this_thread::sleep_for(10ms);
     }
+    if (killAt) throw CaptureError(command[0] + " was ended by the stop request");
     if (WIFSIGNALED(status))
         throw CaptureError(command[0] + " was killed by signal " + std::to_string(WTERMSIG(status)));
     return WEXITSTATUS(status);

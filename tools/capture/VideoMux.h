@@ -7,11 +7,13 @@
 //         int status = runProgram(videoMuxCommand(*ffmpeg, folder, 60, "demo.mp4"));
 //
 // Ownership: plain values. The child process is waited for before runProgram
-// returns.
+// returns; on a stop request (StopRequest.h) it is sent SIGTERM (SIGKILL after
+// two seconds) and reaped first.
 //
 // Failure: findOnPath returns nothing when no executable of that name is on
-// PATH. runProgram throws CaptureError when the program cannot be started or is
-// killed by a signal, and otherwise returns its exit status.
+// PATH. runProgram throws CaptureError when the program cannot be started, is
+// killed by a signal or was ended by a stop request, and otherwise returns its
+// exit status.
 #pragma once
 
 #include <filesystem>
