@@ -1,4 +1,5 @@
 #include "ExportScan.h"
+#include "ExportScanReference.h"
 
 #include <gtest/gtest.h>
 
@@ -19,35 +20,9 @@ void PrintTo(const ExportedUniform& e, std::ostream* os) {
 }
 
 // Found by argument-dependent lookup from the comparisons of record lists.
-static bool operator==(const ExportedUniform& a, const ExportedUniform& b) {
-    return a.name == b.name && a.kind == b.kind && a.target == b.target && a.typeName == b.typeName &&
-           a.type == b.type;
-}
+static bool operator==(const ExportedUniform& a, const ExportedUniform& b) { return sameExport(a, b); }
 
 namespace {
-
-constexpr const char* exportPattern =
-    R"(#pragma\s+EXPORT\(([a-zA-Z0-9 _]+)=([a-zA-Z0-9 _:]+)\)[\s]+uniform ([a-zA-Z][a-zA-Z0-9]*)\s+([a-zA-Z][a-zA-Z0-9]*);)";
-
-// The rewrite loop run with the standard library's ECMAScript engine. It
-// recurses per character, so it only serves texts of a few kilobytes.
-std::vector<ExportedUniform> regexScan(std::string text) {
-    static const std::regex pattern(exportPattern, std::regex::ECMAScript);
-    std::vector<ExportedUniform> found;
-    std::smatch m;
-    while (std::regex_search(text, m, pattern)) {
-        ExportedUniform e;
-        e.name = m[4].str();
-        e.kind = m[1].str();
-        e.target = m[2].str();
-        e.typeName = m[3].str();
-        e.type = classifyType(e.typeName);
-        const std::string plain = "uniform " + e.typeName + " " + e.name + ";";
-        text.replace(static_cast<std::size_t>(m.position(0)), static_cast<std::size_t>(m.length(0)), plain);
-        found.push_back(std::move(e));
-    }
-    return found;
-}
 
 ExportedUniform rec(std::string name, std::string kind, std::string target, std::string typeName,
                     UniformType type) {

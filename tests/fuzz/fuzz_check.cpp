@@ -1,0 +1,69 @@
+// zyr-check over any archive, every step but the shader build: checkArchive
+// itself needs an OpenGL context (its own hidden window or the caller's) for
+// fs.glsl, and the player's parameter parser is reached through an
+// EffectShader, which needs one too, so those two steps stand as they would
+// without a context. The rest runs in checkArchive's order, then both report
+// formats are written.
+#include "CheckSteps.h"
+#include "FuzzSupport.h"
+#include "ReportFormat.h"
+#include "ResourceArchive.h"
+
+#include <zzip/zzip.h>
+
+#include <fcntl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kMaxNames = 256;
+
+std::vector<std::string> listEntries(const std::filesystem::path& path) {
+    std::vector<std::string> names;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return names;
+    zzip_error_t error{};
+    ZZIP_DIR* directory = zzip_dir_fdopen(fd, &error);
+    if (!directory) return names;
+    ZZIP_DIRENT entry{};
+    while (names.size() < kMaxNames && zzip_dir_read(directory, &entry)) {
+        if (entry.d_name) names.emplace_back(entry.d_name);
+    }
+    zzip_dir_close(directory);
+    return names;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path& path = scratchFile(data, size);
+    CheckReport report;
+    report.archive = "fuzz.dat";
+    ResourceArchive archive(path);
+    report.archiveOpen = archive.isOpen();
+    if (!archive.isOpen()) return 0;
+    report.entries = listEntries(path);
+
+    std::vector<ExportedUniform> exports;
+    if (const std::optional<std::string> text = readEntryText(archive, "fs.glsl")) {
+        report.shader.present = true;
+        exports = scanExports(*text);
+    }
+    ExportFacts facts = checkExports(exports, nullptr, archive, report);
+    facts.shaderPresent = report.shader.present;
+    checkTracks(facts, archive, report);
+    checkParameters(facts, archive, false, report);
+    finishExports(facts, report);
+    checkSoundtrack(archive, report);
+    checkLogo(archive, report);
+
+    fuzzCheck(!formatTable(report).empty(), "an empty table report");
+    fuzzCheck(!formatJson(report).empty(), "an empty JSON report");
+    fuzzCheck(archive.openCount() == 0, "the checker left entries open");
+    return 0;
+}
