@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer: ./test.sh
+# UndefinedBehaviorSanitizer, then runs each fuzzer briefly: ./test.sh
 # Exit status is the suite's.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -46,4 +46,12 @@ suite() {  # suite BUILD_DIR CMAKE_ARGS...
 status=0
 suite build-test -DCMAKE_BUILD_TYPE=Release || status=1
 suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARAN_SANITIZE=ON || status=1
+
+# Every fuzzer over its seeds (crash inputs kept there included), then about
+# 20 s of fuzzing each, so the harnesses keep building and old findings stay fixed.
+if command -v clang >/dev/null && command -v clang++ >/dev/null; then
+  JOBS=$jobs ./scripts/fuzz all 20 || status=1
+else
+  echo "== fuzz: SKIPPED: clang is not installed, so the fuzzers cannot be built (apt-get install clang)" >&2
+fi
 exit $status

@@ -147,7 +147,23 @@ private:
                 return;
             }
         }
-        advance();
+        if (c == ',' || c == ']' || c == '}') {
+            advance();
+            return;
+        }
+        bareValue();
+    }
+
+    // A number, boolean or date. The parser reads such a value ahead to its
+    // end before it judges it, through quotes and brackets alike, so none of
+    // those start a string or a container here.
+    void bareValue() {
+        while (at_ < text_.size()) {
+            const char c = text_[at_];
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ']' || c == '}' || c == '#') return;
+            if (!isAscii(c)) refuseNonAscii("outside a string or comment");
+            advance();
+        }
     }
 
     void close() {

@@ -286,6 +286,7 @@ TEST_F(ParametersTest, NonAsciiWhereTomlAllowsNoneIsRefusedWithItsPosition) {
     };
     const Bad bad[] = {
         {"after a value", "[p]\nv0 = 1\xD1\xBF\n", 2, 7},
+        {"in a value read ahead through quotes", "[p]\nv0 = 1''\"\xD1\xBF\"\n", 2, 10},
         {"after a table header", "[p]\xD1\xBF\nv0 = 1\n", 1, 4},
         {"in a bare key", "[p]\nv\xC3\xA9 = 1\n", 2, 2},
         {"in a table header", "[p\xC3\xA9]\n", 1, 3},
