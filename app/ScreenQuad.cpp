@@ -34,10 +34,18 @@ constexpr GLuint kQuadIndices[6] = {0, 1, 2, 0, 2, 3};
 
 }  // namespace
 
-bool screenQuadCreated() { return quadCreated; }
+bool screenQuadCreated() {
+    if (!quadCreated) return false;
+    // The names belong to the context that made them. In a later context they
+    // name nothing, or another owner's objects: the sign is a pipeline (made
+    // afresh there) whose vertex stage is not this quad's program.
+    if (glIsProgramPipeline(programPipeline) == GL_FALSE || glIsVertexArray(quadVertexArray) == GL_FALSE) return false;
+    GLint stage = 0;
+    glGetProgramPipelineiv(programPipeline, GL_VERTEX_SHADER, &stage);
+    return static_cast<GLuint>(stage) == vertexProgram;
+}
 
 void createScreenQuad() {
-    // Set first: creation is attempted once per process, whatever its outcome.
     quadCreated = true;
 
     GLuint buffers[2] = {0, 0};

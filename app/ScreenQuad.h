@@ -3,11 +3,13 @@
 // top-left corner, (1, 1) at the bottom-right).
 //
 // Use (GL context current, programPipeline created):
-//     if (!screenQuadCreated()) createScreenQuad();   // once, on the first frame
+//     if (!screenQuadCreated()) createScreenQuad();   // on the first frame of a context
 //     drawScreenQuad();                               // every frame
 //
-// Ownership: process-wide GL objects, created once and never deleted; they end
-// with the context. Creation is attempted once per process, whatever its outcome.
+// Ownership: process-wide GL objects, never deleted; they end with the context
+// that made them. screenQuadCreated is false again once that context is gone
+// (in the context current now, the pipeline's vertex stage is not the quad's),
+// so a later context in the same process gets a quad of its own.
 // Failure: nothing is checked or reported (no compile status is queried).
 #pragma once
 

@@ -5,6 +5,8 @@
 #include <zzip/zzip.h>
 
 #include <algorithm>
+#include <string>
+#include <unordered_set>
 #include <cstdio>
 #include <fcntl.h>
 #include <limits>
@@ -31,6 +33,7 @@ constexpr std::size_t kLongestComment = 0xFFFF;
 // Deflate cannot expand one input bit into more than 1032 output bits; a bigger
 // claim is a damaged header, and the whole-file read would allocate for it.
 constexpr std::uint64_t kDeflateRatioLimit = 1032;
+constexpr std::uint64_t kZip64Sentinel = 0xFFFFFFFF;
 
 std::uint32_t little(const unsigned char* bytes, int width) {
     std::uint32_t value = 0;
@@ -49,13 +52,44 @@ bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t length
     return true;
 }
 
+// One entry as zziplib would open it: its local header and data inside the
+// file before the directory, a method it reads correctly and sizes that cannot
+// make it read past the data or allocate beyond what the data can expand to.
+bool isSoundEntry(int fd, const unsigned char* central, std::uint64_t directoryOffset) {
+    const std::uint32_t method = little(central + 10, 2);
+    const std::uint64_t packedSize = little(central + 20, 4);
+    const std::uint64_t size = little(central + 24, 4);
+    const std::uint64_t localOffset = little(central + 42, 4);
+    // All ones means "see the zip64 record", which zziplib does not read: the
+    // values it would use instead are not the entry's.
+    if (packedSize == kZip64Sentinel || size == kZip64Sentinel || localOffset == kZip64Sentinel) return false;
+
+    unsigned char local[kLocalHeaderSize];
+    if (localOffset + kLocalHeaderSize > directoryOffset) return false;
+    if (!readAt(fd, localOffset, local, sizeof local)) return false;
+    if (little(local, 4) != kLocalHeaderSignature) return false;
+    const std::uint64_t dataOffset = localOffset + kLocalHeaderSize + little(local + 26, 2) + little(local + 28, 2);
+    if (dataOffset + packedSize > directoryOffset) return false;
+    // zziplib keeps only the method's low byte, so 0x5400 would be read as
+    // stored; no defined method needs the high byte.
+    if (method > 0xFF) return false;
+    // Only these two are ever opened; a stored entry is its data, so a
+    // different size would read past it into whatever follows.
+    if (method == 0 && size != packedSize) return false;
+    if (method == 8 && size > packedSize * kDeflateRatioLimit) return false;
+    return true;
+}
+
 // zziplib trusts the sizes and offsets in a zip's directory records (this
 // release has known overflows on damaged ones), takes an end record cut short,
 // and reads a stored entry for as long as its header says, past its data. So
-// every record it relies on is checked against the file first: the end record,
-// each central entry, each local header and each entry's data. Archives that
-// span several disks are refused.
-bool isSoundZip(int fd) {
+// every record it relies on is checked against the file first. What it walks to
+// open the archive (the end record and the central directory) must be sound, or
+// nothing is opened; archives that span several disks are refused. What it only
+// reads to open one entry (that entry's local header and data) is judged entry
+// by entry: a bad entry goes into `refused`, keyed the way zziplib looks names
+// up (as C strings, first entry of a name wins), and the rest stays readable.
+bool isSoundZip(int fd, std::unordered_set<std::string>& refused) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
@@ -83,35 +117,23 @@ bool isSoundZip(int fd) {
 
     std::vector<unsigned char> directory(static_cast<std::size_t>(directorySize));
     if (!readAt(fd, directoryOffset, directory.data(), directory.size())) return false;
+    std::unordered_set<std::string> seen;
     std::size_t entry = 0;
     for (std::uint32_t i = 0; i < entries; ++i) {
         if (entry + kCentralHeaderSize > directory.size()) return false;
         const unsigned char* central = &directory[entry];
         if (little(central, 4) != kCentralHeaderSignature) return false;
-        const std::uint32_t method = little(central + 10, 2);
-        const std::uint64_t packedSize = little(central + 20, 4);
-        const std::uint64_t size = little(central + 24, 4);
-        const std::uint64_t localOffset = little(central + 42, 4);
-        entry += kCentralHeaderSize + little(central + 28, 2) + little(central + 30, 2) + little(central + 32, 2);
+        const std::size_t nameLength = little(central + 28, 2);
+        entry += kCentralHeaderSize + nameLength + little(central + 30, 2) + little(central + 32, 2);
         if (entry > directory.size()) return false;
 
-        unsigned char local[kLocalHeaderSize];
-        if (localOffset + kLocalHeaderSize > directoryOffset) return false;
-        if (!readAt(fd, localOffset, local, sizeof local)) return false;
-        if (little(local, 4) != kLocalHeaderSignature) return false;
-        const std::uint64_t dataOffset = localOffset + kLocalHeaderSize + little(local + 26, 2) + little(local + 28, 2);
-        if (dataOffset + packedSize > directoryOffset) return false;
-        // zziplib keeps only the method's low byte, so 0x5400 would be read as
-        // stored; no defined method needs the high byte.
-        if (method > 0xFF) return false;
-        // Only these two are ever opened; a stored entry is its data, so a
-        // different size would read past it into whatever follows.
-        if (method == 0 && size != packedSize) return false;
-        if (method == 8 && size > packedSize * kDeflateRatioLimit) return false;
+        const char* nameBytes = reinterpret_cast<const char*>(central + kCentralHeaderSize);
+        std::string name(nameBytes, std::find(nameBytes, nameBytes + nameLength, '\0'));
+        if (!seen.insert(name).second) continue;  // never the one zziplib opens
+        if (!isSoundEntry(fd, central, directoryOffset)) refused.insert(std::move(name));
     }
     return entry == directory.size();
 }
-
 }  // namespace
 
 ResourceArchive::ResourceArchive() : ResourceArchive(defaultArchivePath()) {}
@@ -121,7 +143,8 @@ ResourceArchive::ResourceArchive(const std::filesystem::path& path) {
     // fall back to "<path>.zip" and the like when the archive is missing.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
-    if (!isSoundZip(fd)) {
+    if (!isSoundZip(fd, refused_)) {
+        refused_.clear();
         ::close(fd);
         return;
     }
@@ -146,6 +169,7 @@ ArchiveFile* ResourceArchive::openFile(const std::string& name) {
     // zziplib compares C strings: a name with a NUL inside would match the entry
     // named by its first part and be cached apart from it.
     if (name.find('\0') != std::string::npos) return nullptr;
+    if (refused_.count(name) != 0) return nullptr;
     ArchiveFile* file = zzip_file_open(directory_, name.c_str(), kEntryOpenMode);
     if (file) cache_.emplace(name, file);
     return file;

@@ -15,8 +15,10 @@
 // entry.
 //
 // Failure: nothing here throws or logs. A missing or unreadable archive yields an
-// archive whose every openFile returns null; a missing entry, or one stored with
-// a method other than stored/deflated, returns null. Names match exactly
+// archive whose every openFile returns null, and so does an archive whose
+// directory cannot be walked safely. A missing entry, one stored with a method
+// other than stored/deflated, and one whose own headers disagree with the file
+// (sizes, offsets, a zip64 marker) return null; the other entries are served. Names match exactly
 // (case-sensitive, folder part included). A read that comes up short keeps the
 // pre-fill (spaces for text, zero bytes for binary) for what was not delivered.
 #pragma once
@@ -26,6 +28,7 @@
 #include <filesystem>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct zzip_dir;
@@ -68,6 +71,8 @@ private:
 
     zzip_dir* directory_ = nullptr;
     std::unordered_map<std::string, ArchiveFile*> cache_;
+    // Entries whose headers disagree with the file: never handed to zziplib.
+    std::unordered_set<std::string> refused_;
 };
 
 // The archive stream callbacks, with the shape of fopen/fread/fclose. They act on

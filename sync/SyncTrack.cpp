@@ -208,6 +208,16 @@ double getValue(const SyncTrack* track, double row) {
     const SyncKey& k1 = keys[index + 1];
     // Rows span the whole int range, so their difference is taken in 64 bits.
     const std::int64_t span = static_cast<std::int64_t>(k1.row) - static_cast<std::int64_t>(k0.row);
+    switch (k0.type) {
+    case Step:
+        return k0.value;
+    case Linear:
+    case Smooth:
+    case Ramp:
+        break;
+    default:
+        return 0.0;
+    }
     // Two keys on one row (files are not checked for order) leave no segment to
     // interpolate; the value jumps there instead of dividing by zero.
     if (span == 0) return k0.value;
@@ -215,8 +225,6 @@ double getValue(const SyncTrack* track, double row) {
     const double d = k1.value - k0.value;
 
     switch (k0.type) {
-    case Step:
-        return k0.value;
     case Linear:
         return k0.value + d * t;
     case Smooth: {

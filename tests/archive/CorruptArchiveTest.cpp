@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -78,28 +79,90 @@ TEST_F(CorruptArchiveTest, TruncatedArchiveIsNotOpened) {
     }
 }
 
-TEST_F(CorruptArchiveTest, SizesThatDisagreeWithTheDataAreRejected) {
+// An entry whose own headers disagree with the file is refused alone: the
+// archive opens and every other entry reads as written, whichever place the
+// bad entry has in the directory.
+TEST_F(CorruptArchiveTest, OneBadEntryIsRefusedAndTheRestIsServed) {
     const std::string zeros(1 << 20, '\0');  // deflates close to the format's limit
-    const auto archiveWith = [&](std::uint16_t method, std::uint32_t claimed, ZipMethod written) {
-        writeZip(dir / "zyr.dat", {{"entry", std::string(300, 'e'), written}, {"zeros", zeros}});
-        std::string zip = readFile(dir / "zyr.dat");
-        const ZipLayout layout = zipLayout(zip);
-        zipPut(zip, layout.central[0] + 10, 2, method);
-        zipPut(zip, layout.central[0] + 24, 4, claimed);
-        return zip;
+    const std::string shader = "#version 460 core\nvoid main() {}\n";
+    struct Damage {
+        const char* what;
+        std::size_t header;  // 0: central entry, 1: local header
+        std::size_t at;
+        int width;
+        std::uint32_t value;
+        std::optional<ZipMethod> onlyFor = std::nullopt;
     };
+    const std::vector<Damage> damages = {
+        {"stored, one byte longer than its data", 0, 24, 4, 301, ZipMethod::Stored},
+        {"method 0x5400, which zziplib reads as stored", 0, 10, 2, 0x5400},
+        {"method 0x108, which zziplib reads as deflated", 0, 10, 2, 0x108},
+        {"more than deflate can expand to", 0, 24, 4, 0x7FFFFFF0},
+        {"zip64 marker for the size", 0, 24, 4, 0xFFFFFFFF},
+        {"zip64 marker for the packed size", 0, 20, 4, 0xFFFFFFFF},
+        {"zip64 marker for the header offset", 0, 42, 4, 0xFFFFFFFF},
+        {"local header past the directory", 0, 42, 4, 0x7FFFFF00},
+        {"local header signature", 1, 0, 4, 0x04034b51},
+        {"local name running past the directory", 1, 26, 2, 0xFFFF},
+    };
+    for (const ZipMethod written : {ZipMethod::Stored, ZipMethod::Deflated}) {
+        for (const std::size_t victim : {0u, 1u, 2u}) {
+            for (const Damage& damage : damages) {
+                if (damage.onlyFor && *damage.onlyFor != written) continue;
+                std::vector<ZipEntry> entries = {{"fs.glsl", shader, ZipMethod::Stored}, {"zeros", zeros}};
+                entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(victim), {"entry", std::string(300, 'e'), written});
+                writeZip(dir / "zyr.dat", entries);
+                std::string zip = readFile(dir / "zyr.dat");
+                const ZipLayout layout = zipLayout(zip);
+                const std::size_t header = damage.header == 0 ? layout.central[victim] : layout.local[victim];
+                zipPut(zip, header + damage.at, damage.width, damage.value);
+                writeFile(dir / "zyr.dat", zip);
+                SCOPED_TRACE(testing::Message() << damage.what << ", entry " << victim << ", method "
+                                                << static_cast<int>(written));
 
-    // A stored entry one byte longer than its data would read the directory after it.
-    EXPECT_FALSE(tryBytes(archiveWith(0, 301, ZipMethod::Stored)).opened);
-    // zziplib would take 0x5400 as "stored".
-    EXPECT_FALSE(tryBytes(archiveWith(0x5400, 100000, ZipMethod::Stored)).opened);
-    // More than deflate can expand to: the whole-file read would allocate for it.
-    EXPECT_FALSE(tryBytes(archiveWith(8, 0x7FFFFFF0, ZipMethod::Deflated)).opened);
+                ResourceArchive archive(dir / "zyr.dat");
+                ASSERT_TRUE(archive.isOpen());
+                EXPECT_EQ(archive.openFile("entry"), nullptr);
+                ArchiveFile* text = archive.openFile("fs.glsl");
+                ArchiveFile* bytes = archive.openFile("zeros");
+                ASSERT_NE(text, nullptr);
+                ASSERT_NE(bytes, nullptr);
+                EXPECT_EQ(archive.readText(text), shader);
+                EXPECT_EQ(archive.readBytes(bytes), std::vector<std::uint8_t>(zeros.begin(), zeros.end()));
+            }
+        }
+    }
 
-    const Outcome plausible = tryBytes(archiveWith(8, 300, ZipMethod::Deflated));
-    EXPECT_TRUE(plausible.opened);
-    EXPECT_EQ(plausible.entries, 2u);
-    EXPECT_EQ(plausible.largestRead, zeros.size());
+    // The refusal is about the claim, not the entry: with a claim its data can
+    // back, the same entry is served.
+    writeZip(dir / "zyr.dat", {{"entry", std::string(300, 'e')}, {"zeros", zeros}});
+    std::string plausible = readFile(dir / "zyr.dat");
+    zipPut(plausible, zipLayout(plausible).central[0] + 24, 4, 300);
+    const Outcome outcome = tryBytes(plausible);
+    EXPECT_TRUE(outcome.opened);
+    EXPECT_EQ(outcome.entries, 2u);
+    EXPECT_EQ(outcome.largestRead, zeros.size());
+}
+
+// zziplib opens the first entry of a name, so that is the one judged: a bad
+// duplicate behind a good one changes nothing, a bad one in front hides the name.
+TEST_F(CorruptArchiveTest, OnlyTheFirstEntryOfANameIsJudged) {
+    for (const bool badFirst : {false, true}) {
+        writeZip(dir / "zyr.dat", {{"entry", "first"}, {"entry", "second"}, {"other", "other"}});
+        std::string zip = readFile(dir / "zyr.dat");
+        zipPut(zip, zipLayout(zip).central[badFirst ? 0 : 1] + 10, 2, 0x108);
+        writeFile(dir / "zyr.dat", zip);
+        SCOPED_TRACE(badFirst);
+        ResourceArchive archive(dir / "zyr.dat");
+        ArchiveFile* entry = archive.openFile("entry");
+        if (badFirst) {
+            EXPECT_EQ(entry, nullptr);
+        } else {
+            ASSERT_NE(entry, nullptr);
+            EXPECT_EQ(archive.readText(entry), "first");
+        }
+        ASSERT_NE(archive.openFile("other"), nullptr);
+    }
 }
 
 TEST_F(CorruptArchiveTest, DamagedDirectoryOrHeadersNeverCrash) {

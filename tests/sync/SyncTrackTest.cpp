@@ -214,7 +214,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ValueCase{"on_the_repeated_row", kSameRow, 8.0, 2.0},
         ValueCase{"inside_the_repeated_row", kSameRow, 8.5, 2.0},
-        ValueCase{"before_it", kSameRow, 6.0, 1.5}),
+        ValueCase{"before_it", kSameRow, 6.0, 1.5},
+        // The jump is for interpolating types only: an unknown type on a repeated
+        // row reads 0.0 like every other unknown-type segment, a step its value.
+        ValueCase{"unknown_type_on_the_repeated_row", {{0, 0.0f, Linear}, {4, 1.0f, Linear}, {8, 4.0f, 7}, {8, 5.0f, Step}}, 8.5, 0.0},
+        ValueCase{"negative_type_on_the_repeated_row", {{0, 0.0f, Linear}, {4, 1.0f, Linear}, {8, 4.0f, -1}, {8, 5.0f, Step}}, 8.0, 0.0},
+        ValueCase{"step_on_the_repeated_row", {{0, 0.0f, Linear}, {4, 1.0f, Linear}, {8, 4.0f, Step}, {8, 5.0f, Step}}, 8.5, 4.0}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(GetValueTest, TrackWithoutKeysIsZero) {

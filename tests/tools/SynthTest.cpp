@@ -281,6 +281,40 @@ TEST_P(SynthRefuses, NamingFileAndLine) {
 INSTANTIATE_TEST_SUITE_P(BadSongs, SynthRefuses, ::testing::ValuesIn(kBadSongs),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A few hundred bytes of text must not expand into millions of notes: many
+// layered lanes played over and over in one long section are refused at the
+// line that plays them, and so are too many notes starting on one step.
+TEST(SynthRefusesExpansion, ManyLayeredLanesPlayedOverALongSection) {
+    std::string many = "tempo 170\ninstrument h hat\npattern p 1\n";
+    for (int lane = 0; lane < 16; ++lane) many += "h xxxxxxxxxxxxxxxx\n";
+    many += "section s 1024\nplay";
+    for (int i = 0; i < 200; ++i) many += " p";
+    many += "\n";
+    ASSERT_LT(many.size(), 1000u);
+
+    std::string stacked = "tempo 170\ninstrument h hat\npattern p 1\n";
+    for (int lane = 0; lane < 8; ++lane) stacked += "h x...............\n";
+    stacked += "section s 1\nplay p p p p p p p p\nplay p\n";
+
+    const struct {
+        const std::string& text;
+        int line;
+        const char* says;
+    } cases[] = {{many, 21, "notes from here on"}, {stacked, 14, "more than 64 notes start on step 0 of bar 0"}};
+    for (const auto& c : cases) {
+        try {
+            parseSong(c.text, "big.song");
+            ADD_FAILURE() << "accepted";
+        } catch (const SongError& e) {
+            EXPECT_EQ(e.line(), c.line) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+        }
+    }
+    // One play line fewer of the stacked song is exactly at the limit, and plays.
+    const Song atLimit = parseSong(stacked.substr(0, stacked.rfind("play p\n")), "big.song");
+    EXPECT_EQ(atLimit.events.size(), 64u);
+}
+
 TEST(SynthFolder, ReadsEveryFileBeforeResolvingAndBlamesTheRightFile) {
     TempDir dir;
     // The arrangement names a pattern that only a later file defines.

@@ -14,6 +14,12 @@ namespace {
 
 constexpr int kMaxBars = 1024;
 constexpr double kMaxSeconds = 1800.0;
+// What a short text may expand to is bounded, so that a pattern of many lanes
+// played over and over in a long section is refused at its line instead of
+// exhausting memory: notes in the whole song, and notes starting on one step
+// (each becomes a voice that the renderer runs for its whole tail).
+constexpr std::size_t kMaxEvents = std::size_t{1} << 18;
+constexpr int kMaxNotesPerStep = 64;
 constexpr int kMaxPatternBars = 64;
 constexpr int kMaxRepeat = 4096;
 constexpr std::size_t kMaxChordNotes = 8;
@@ -525,6 +531,9 @@ Song Reader::finish() const {
         patternIndex.emplace(def.name, &def);
     }
 
+    // Sections are checked against kMaxBars after each is laid out, so steps
+    // can reach two maximal sections' worth.
+    std::vector<std::uint8_t> notesOnStep(static_cast<std::size_t>(2 * kMaxBars * kStepsPerBar), 0);
     int bar = 0;
     for (const SectionDef& def : sections_) {
         Section section{def.name, bar, def.bars, {}};
@@ -547,6 +556,15 @@ Song Reader::finish() const {
                     for (const LaneNote& note : lane.notes) {
                         const std::int64_t step = base + note.step;
                         if (step >= endStep) continue;  // a pattern longer than what is left of its section is cut
+                        if (song.events.size() >= kMaxEvents)
+                            fail(play.at, "the song expands to more than " + std::to_string(kMaxEvents) +
+                                              " notes from here on; play fewer patterns or shorter sections");
+                        std::uint8_t& started = notesOnStep[static_cast<std::size_t>(step)];
+                        started = static_cast<std::uint8_t>(started + std::max<std::size_t>(note.notes.size(), 1));
+                        if (started > kMaxNotesPerStep)
+                            fail(play.at, "more than " + std::to_string(kMaxNotesPerStep) + " notes start on step " +
+                                              std::to_string(step % kStepsPerBar) + " of bar " +
+                                              std::to_string(step / kStepsPerBar) + "; layer fewer lanes there");
                         song.events.push_back(NoteEvent{instrument, step, std::min<std::int64_t>(note.length, endStep - step),
                                                         note.velocity, note.notes});
                     }

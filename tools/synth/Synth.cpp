@@ -44,6 +44,8 @@ std::uint32_t scramble(std::uint32_t x) {
     return x;
 }
 
+constexpr std::size_t kMaxVoices = 256;
+
 class Renderer {
 public:
     explicit Renderer(const Song& song)
@@ -105,6 +107,10 @@ private:
                 v.choke();
             }
         }
+        // Notes per step are bounded when the song is read, but long tails can
+        // still pile up; past this many the oldest voice, the quietest by then,
+        // makes room, so the render's cost stays bounded.
+        if (voices_.size() >= kMaxVoices) voices_.erase(voices_.begin());
         const std::uint32_t seed = scramble(song_.seed ^ scramble(static_cast<std::uint32_t>(index) + 1u));
         voices_.emplace_back(inst, event.instrument, event, gate, seed);
     }
