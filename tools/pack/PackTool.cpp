@@ -1,180 +1,54 @@
+// zyr-pack's command and packFolder: a content folder, source or ready,
+// through the content library into an archive.
 #include "PackTool.h"
 
-#include "Track.h"
-#include "ZipArchiveWriter.h"
+#include "ContentFolder.h"
 
-#include <algorithm>
-#include <array>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <ostream>
 
 namespace zyr {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The entries the player asks for by fixed name, all at the archive's root.
-constexpr std::array<std::string_view, 4> kRootEntries = {"fs.glsl", "soundtrack.mp3", "fsshader.ini", "zyr.png"};
-constexpr std::array<std::string_view, 6> kLeftoverSuffixes = {"~", ".swp", ".swo", ".bak", ".orig", ".tmp"};
-
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string baseName(std::string_view entry) {
-    const std::size_t slash = entry.rfind('/');
-    return std::string(slash == std::string_view::npos ? entry : entry.substr(slash + 1));
-}
-
-bool hasHiddenPart(std::string_view entry) {
-    for (std::size_t start = 0; start < entry.size();) {
-        if (entry[start] == '.') return true;
-        const std::size_t slash = entry.find('/', start);
-        if (slash == std::string_view::npos) break;
-        start = slash + 1;
-    }
-    return false;
-}
-
-bool sameFile(const fs::path& a, const fs::path& b) {
-    std::error_code code;
-    return fs::equivalent(a, b, code) && !code;
-}
-
-std::string trackFileWarning(const PackItem& item) {
-    if (!trackNameFromEntry(item.name))
-        return item.name + ": no track loads this entry; track files are named sync_<escaped track name>.track";
-    std::ifstream in(item.source, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::string error;
-    const auto decoded =
-        decodeTrackFile(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), error);
-    if (!decoded) return item.name + ": malformed track file: " + error;
-    if (!decoded->warnings.empty()) return item.name + ": " + decoded->warnings.front();
-    return {};
-}
-
-}  // namespace
-
-PackPlan planPack(const fs::path& folder, const fs::path& output) {
+PackPlan packFolder(const fs::path& folder, const fs::path& output, const std::optional<fs::path>& defaultLogo) {
     PackPlan plan;
     std::error_code code;
-    if (!fs::is_directory(folder, code)) {
-        plan.errors.push_back(folder.string() + ": not a folder");
+    if (fs::is_directory(output, code)) {
+        // Said before the folder is read, let alone a song rendered.
+        plan.errors.push_back(output.string() + ": is a folder");
         return plan;
     }
-    fs::recursive_directory_iterator walk(folder, fs::directory_options::none, code);
-    if (code) {
-        plan.errors.push_back(folder.string() + ": cannot list: " + code.message());
-        return plan;
-    }
-    for (; walk != fs::recursive_directory_iterator(); walk.increment(code)) {
-        if (code) break;
-        const fs::directory_entry& entry = *walk;
-        const fs::path& path = entry.path();
-        const std::string name = path.lexically_relative(folder).generic_string();
-        const bool link = entry.is_symlink(code);
-        if (entry.is_directory(code)) {
-            if (link) plan.warnings.push_back(name + ": a link to a folder; not followed, nothing in it is packed");
-            continue;
-        }
-        if (!entry.is_regular_file(code)) {
-            plan.warnings.push_back(name + (link ? ": a link that leads nowhere; skipped"
-                                                 : ": not a regular file (device, pipe or socket); skipped"));
-            continue;
-        }
-        if (sameFile(path, output)) {
-            plan.warnings.push_back(name + ": the output archive itself; left out");
-            continue;
-        }
-        if (link) plan.warnings.push_back(name + ": a symbolic link; the file it points to is packed");
-        const std::uintmax_t size = entry.file_size(code);
-        if (code) {
-            plan.errors.push_back(path.string() + ": cannot read its size: " + code.message());
-            code.clear();
-            continue;
-        }
-        plan.items.push_back(PackItem{name, path, size});
-    }
-    if (code) plan.errors.push_back(folder.string() + ": cannot list everything in it: " + code.message());
-    std::sort(plan.items.begin(), plan.items.end(),
-              [](const PackItem& a, const PackItem& b) { return a.name < b.name; });
-    return plan;
-}
-
-void checkPack(PackPlan& plan) {
-    if (plan.items.size() > kZipMaxEntries)
-        plan.errors.push_back(std::to_string(plan.items.size()) + " files; a zip archive holds at most " +
-                              std::to_string(kZipMaxEntries) + " entries");
-    if (plan.items.empty()) plan.warnings.push_back("nothing to pack: the archive will be empty");
-
-    std::map<std::string, std::string> byLowerName;
-    for (const PackItem& item : plan.items) {
-        if (auto problem = entryNameProblem(item.name)) {
-            plan.errors.push_back(item.source.string() + ": cannot be an archive entry: " + *problem);
-            continue;
-        }
-        if (item.size > kZipMaxEntrySize)
-            plan.errors.push_back(item.source.string() + ": " + std::to_string(item.size) +
-                                  " bytes, more than the 4294967295 a zip32 entry can hold");
-
-        const std::string base = baseName(item.name);
-        if (hasHiddenPart(item.name)) plan.warnings.push_back(item.name + ": a hidden file or folder");
-        for (std::string_view suffix : kLeftoverSuffixes)
-            if (base.ends_with(suffix) && base.size() > suffix.size()) {
-                plan.warnings.push_back(item.name + ": looks like an editor or backup leftover");
-                break;
-            }
-        if (std::any_of(item.name.begin(), item.name.end(), [](char c) {
-                const auto b = static_cast<unsigned char>(c);
-                return b < 0x20 || b >= 0x7F;
-            }))
-            plan.warnings.push_back(item.name + ": control or non-ASCII bytes in the name; the player matches "
-                                                "entry names byte for byte");
-        for (std::string_view root : kRootEntries)
-            if (lowered(base) == root && item.name != root)
-                plan.warnings.push_back(item.name + ": the player reads only \"" + std::string(root) +
-                                        "\", exactly so, at the archive's root");
-        if (auto [other, fresh] = byLowerName.emplace(lowered(item.name), item.name); !fresh)
-            plan.warnings.push_back(item.name + " and " + other->second +
-                                    " differ only in letter case; unpacked on a case-insensitive file system "
-                                    "one would replace the other");
-        if (item.name.ends_with(".track"))
-            if (std::string warning = trackFileWarning(item); !warning.empty()) plan.warnings.push_back(warning);
-    }
-}
-
-PackPlan packFolder(const fs::path& folder, const fs::path& output) {
-    PackPlan plan = planPack(folder, output);
-    if (!plan.errors.empty()) return plan;
-    checkPack(plan);
-    std::error_code code;
-    if (fs::is_directory(output, code)) plan.errors.push_back(output.string() + ": is a folder");
-    if (!plan.errors.empty()) return plan;
-
-    std::vector<ZipSource> sources;
-    sources.reserve(plan.items.size());
-    for (const PackItem& item : plan.items) sources.push_back(ZipSource{item.name, item.source});
     try {
-        writeZipAtomically(output, sources);
-    } catch (const ZipError& error) {
-        plan.errors.push_back(error.what());
+        content::FolderOptions options;
+        options.output = output;
+        options.defaultLogo = defaultLogo;
+        const std::vector<content::Entry> entries = content::folderEntries(folder, options, &plan.warnings);
+        content::writeArchive(entries, output, &plan.warnings);
+        for (const content::Entry& entry : entries) plan.items.push_back(PackItem{entry.name, {}, entry.bytes.size()});
+    } catch (const content::ContentError& error) {
+        plan.errors = error.messages();
+        plan.items.clear();
     }
     return plan;
 }
 
 int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.size() != 2 || args[0].empty() || args[1].empty()) {
-        err << "usage: zyr-pack FOLDER OUTPUT\n";
+    std::vector<std::string> positional;
+    std::optional<fs::path> logo;
+    bool usage = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--logo" && i + 1 < args.size() && !logo && !args[i + 1].empty())
+            logo = args[++i];
+        else if (args[i].starts_with("--"))
+            usage = true;
+        else
+            positional.push_back(args[i]);
+    }
+    if (usage || positional.size() != 2 || positional[0].empty() || positional[1].empty()) {
+        err << "usage: zyr-pack FOLDER OUTPUT [--logo PNG]\n";
         return 2;
     }
-    const PackPlan plan = packFolder(args[0], args[1]);
+    const PackPlan plan = packFolder(positional[0], positional[1], logo);
     for (const std::string& warning : plan.warnings) err << "zyr-pack: warning: " << warning << "\n";
     for (const std::string& error : plan.errors) err << "zyr-pack: " << error << "\n";
     if (!plan.errors.empty()) {
@@ -182,7 +56,7 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
         return 1;
     }
     out << "zyr-pack: " << plan.items.size() << (plan.items.size() == 1 ? " entry" : " entries") << " into "
-        << args[1] << "\n";
+        << positional[1] << "\n";
     return 0;
 }
 

@@ -325,8 +325,10 @@ void ZipArchiveWriter::finish() {
     finished_ = true;
 }
 
-std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output,
-                                             const std::vector<ZipSource>& sources) {
+namespace {
+
+template <typename AddAll>
+std::vector<ZipEntryInfo> writeAtomically(const std::filesystem::path& output, AddAll addAll) {
     // The temporary sits beside the output so the final rename stays on one file system.
     const std::filesystem::path folder = output.parent_path().empty() ? "." : output.parent_path();
     std::string name = output.filename().string();
@@ -339,7 +341,7 @@ std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output
     const std::filesystem::path temp = pattern;
     try {
         ZipArchiveWriter zip(temp);
-        for (const ZipSource& s : sources) zip.addFile(s.name, s.source);
+        addAll(zip);
         zip.finish();
         // mkstemp makes the file private; the archive gets the usual permissions.
         const mode_t mask = umask(0);
@@ -354,6 +356,22 @@ std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output
         std::filesystem::remove(temp, ignored);
         throw;
     }
+}
+
+}  // namespace
+
+std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output,
+                                             const std::vector<ZipSource>& sources) {
+    return writeAtomically(output, [&](ZipArchiveWriter& zip) {
+        for (const ZipSource& s : sources) zip.addFile(s.name, s.source);
+    });
+}
+
+std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output,
+                                             const std::vector<ZipBytes>& entries) {
+    return writeAtomically(output, [&](ZipArchiveWriter& zip) {
+        for (const ZipBytes& e : entries) zip.addBytes(e.name, e.bytes);
+    });
 }
 
 }  // namespace zyr

@@ -99,4 +99,13 @@ struct ZipSource {
 std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output,
                                              const std::vector<ZipSource>& sources);
 
+struct ZipBytes {
+    std::string_view name;   // entry name
+    std::string_view bytes;  // the entry's bytes, borrowed for the call
+};
+
+// The same for entries held in memory.
+std::vector<ZipEntryInfo> writeZipAtomically(const std::filesystem::path& output,
+                                             const std::vector<ZipBytes>& entries);
+
 }  // namespace zyr
