@@ -90,3 +90,18 @@ bool audioSetPosition(AudioStream stream, std::uint64_t bytes);
 bool audioStreamDecodeAll(AudioStream stream, std::vector<std::int16_t>& samples);
 bool audioStreamFree(AudioStream stream);
 bool audioFree();
+
+// Transport for authoring (the player never seeks or pauses), on every clock:
+// a real device, the silent fallback and the offline clock alike.
+//
+// audioChannelSeek moves what is heard to bytes (rounded down to a whole frame,
+// clamped to the length): the position reads exactly that at once, and output
+// goes on from there. On a device what was playing fades out and the new
+// position fades in over a few milliseconds, so a seek makes no click. A stream
+// that had ended is stopped at the new position and plays again on
+// audioChannelPlay(stream, false).
+bool audioChannelSeek(AudioStream stream, std::uint64_t bytes);
+// Stops a playing stream where it is heard now (fading out on a device);
+// audioChannelPlay(stream, false) carries on from exactly that position. True
+// when the stream is stopped afterwards; false for an unknown or ended stream.
+bool audioChannelPause(AudioStream stream);

@@ -48,6 +48,9 @@ using Resampler = std::unique_ptr<SDL_AudioStream, ResamplerDeleter>;
 
 constexpr int kDeviceChannels = 2;
 constexpr std::size_t kDeviceFrameBytes = kDeviceChannels * sizeof(std::int16_t);
+// Length of the ramps around a seek or pause (about 3 ms at 44.1 kHz): long
+// enough that the jump in the waveform is no click, short enough to go unheard.
+constexpr std::size_t kFadeFrames = 128;
 
 // The compressed bytes as a seekable file for the decoder. Seekable matters: only
 // then can the decoder scan the whole file for its exact length.
@@ -103,6 +106,11 @@ struct Stream {
     std::uint64_t handedBefore = 0;    // ... before the latest callback that took some
     Clock::time_point handedAt;        // when that callback ran
     std::uint64_t heard = 0;           // latest position reported, kept monotonic
+    // A seek (or pause) the callback has yet to carry out on the decoder.
+    bool seekPending = false;
+    bool fadeOutPending = false;   // ... ending what was heard in a ramp
+    std::uint64_t seekTarget = 0;
+    std::size_t fadeInDone = kFadeFrames;  // frames of the ramp after a seek already mixed
 };
 
 // Pulls up to frames decoded frames into out; returns how many came. The
@@ -334,11 +342,12 @@ private:
         const Clock::time_point now = Clock::now();
         for (auto& entry : streams_) {
             Stream* stream = entry.second.get();
+            if (stream->seekPending) carryOutSeek(*stream, frames, now);
             if (stream->state != State::Playing || stream->handedAll) continue;
             const std::uint64_t before = stream->handed;
             const std::size_t got =
                 stream->resampler ? renderResampled(*stream, frames, rate_) : renderDirect(*stream, frames);
-            for (std::size_t i = 0; i < got * kDeviceChannels; ++i) mix_[i] += stream->output[i];
+            mixFadingIn(*stream, got);
             if (stream->handed != before) {
                 stream->handedBefore = before;
                 stream->handedAt = now;
@@ -349,6 +358,49 @@ private:
                                                                   std::numeric_limits<std::int16_t>::max()));
         std::memcpy(bytes, out_.data(), frames * kDeviceFrameBytes);
         std::memset(bytes + frames * kDeviceFrameBytes, 0, length - frames * kDeviceFrameBytes);
+    }
+
+    // The decoder moved to the stream's seek target. What was heard is first
+    // mixed in a ramp down to silence, and the new position then ramps up, so
+    // the waveform never jumps. The decoder is repositioned in place: its filter
+    // state from the old position fades out with the ramp.
+    void carryOutSeek(Stream& stream, std::size_t frames, Clock::time_point now) {
+        if (stream.fadeOutPending && !stream.handedAll) {
+            const std::size_t ramp = std::min(kFadeFrames, frames);
+            const std::size_t got = stream.resampler ? renderResampled(stream, ramp, rate_) : renderDirect(stream, ramp);
+            for (std::size_t i = 0; i < got; ++i) {
+                const double gain = 1.0 - static_cast<double>(i + 1) / static_cast<double>(got + 1);
+                for (int c = 0; c < kDeviceChannels; ++c) {
+                    const std::size_t k = i * kDeviceChannels + static_cast<std::size_t>(c);
+                    mix_[k] += static_cast<std::int32_t>(stream.output[k] * gain);
+                }
+            }
+        }
+        const bool moved = mpg123_seek(stream.decoder.get(), static_cast<off_t>(stream.seekTarget), SEEK_SET) >= 0;
+        if (stream.resampler) SDL_AudioStreamClear(stream.resampler.get());
+        // A decoder that cannot get there has nothing more to give: the stream ends.
+        stream.decoderDone = !moved;
+        stream.handedAll = !moved;
+        stream.decodedFrames = stream.seekTarget;
+        stream.handed = stream.seekTarget;
+        stream.handedBefore = stream.seekTarget;
+        stream.handedAt = now;
+        stream.fadeInDone = 0;
+        stream.seekPending = false;
+        stream.fadeOutPending = false;
+    }
+
+    void mixFadingIn(Stream& stream, std::size_t got) {
+        for (std::size_t i = 0; i < got; ++i) {
+            const bool ramping = stream.fadeInDone < kFadeFrames;
+            const double gain =
+                ramping ? static_cast<double>(stream.fadeInDone + 1) / static_cast<double>(kFadeFrames + 1) : 1.0;
+            if (ramping) ++stream.fadeInDone;
+            for (int c = 0; c < kDeviceChannels; ++c) {
+                const std::size_t k = i * kDeviceChannels + static_cast<std::size_t>(c);
+                mix_[k] += ramping ? static_cast<std::int32_t>(stream.output[k] * gain) : stream.output[k];
+            }
+        }
     }
 
     int rate_;
@@ -602,5 +654,48 @@ bool audioStreamFree(AudioStream handle) { return output && output->remove(handl
 bool audioFree() {
     if (!output) return false;
     output.reset();
+    return true;
+}
+
+namespace {
+
+// Device lock held. The position reads target from now on; the callback moves
+// the decoder there before it next hands anything over.
+void requestSeek(Stream& stream, std::uint64_t target, bool fadeOut) {
+    stream.seekPending = true;
+    stream.fadeOutPending = stream.fadeOutPending || fadeOut;
+    stream.seekTarget = target;
+    stream.heard = target;
+    stream.handed = target;
+    stream.handedBefore = target;
+    stream.handedAt = Clock::now();
+    stream.handedAll = false;
+}
+
+}  // namespace
+
+bool audioChannelSeek(AudioStream handle, std::uint64_t bytes) {
+    LockedStream stream(handle);
+    if (!stream) return false;
+    const std::uint64_t target = std::min(bytes / stream->frameBytes, stream->lengthFrames);
+    if (stream->state == State::Ended) stream->state = State::Stopped;
+    if (stream->offline) {
+        stream->heard = target;
+        return true;
+    }
+    requestSeek(*stream, target, stream->state == State::Playing);
+    return true;
+}
+
+bool audioChannelPause(AudioStream handle) {
+    LockedStream stream(handle);
+    if (!stream) return false;
+    const std::uint64_t at = heardFrames(*stream);
+    if (stream->state == State::Ended) return false;
+    if (stream->state == State::Stopped) return true;
+    stream->state = State::Stopped;
+    // Output resumes at the frame heard when paused, not at the end of what the
+    // device had already been handed.
+    if (!stream->offline) requestSeek(*stream, at, true);
     return true;
 }

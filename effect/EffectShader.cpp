@@ -158,3 +158,32 @@ void EffectShader::recordExports(SyncTrackStore& syncStore, const std::string& t
         }
     }
 }
+
+bool EffectShader::rebuild(SyncTrackStore& syncStore, const std::string& source, std::string& log) {
+    const char* text = source.c_str();
+    const GLuint fresh = glCreateShaderProgramv(GL_FRAGMENT_SHADER, 1, &text);
+    log.clear();
+    if (fresh != 0) {
+        GLint length = 0;
+        glGetProgramiv(fresh, GL_INFO_LOG_LENGTH, &length);
+        if (length > 0) {
+            log.resize(static_cast<std::size_t>(length));
+            GLsizei written = 0;
+            glGetProgramInfoLog(fresh, length, &written, log.data());
+            log.resize(static_cast<std::size_t>(written < 0 ? 0 : written));
+        }
+    }
+    if (fresh == 0 || !linked(fresh)) {
+        if (fresh != 0) glDeleteProgram(fresh);
+        return false;
+    }
+
+    const GLuint previous = program_;
+    program_ = fresh;
+    // The tracks the old program followed may not be the new one's.
+    syncStore.unbindAll();
+    recordExports(syncStore, source);
+    glUseProgramStages(programPipeline, GL_FRAGMENT_SHADER_BIT, program_);
+    if (previous != 0) glDeleteProgram(previous);
+    return true;
+}

@@ -17,6 +17,13 @@
 // Destroy the shader after the store. GL objects are not deleted: they end with
 // the context. The archive is borrowed.
 //
+// Authoring tools build again from text they hand over (the player never does):
+//     std::string log;
+//     if (shader.rebuild(store, text, log)) ... apply the parameters again;
+// A program that links replaces the current one (exports recorded and tracks
+// bound again); one that does not is deleted and the current program stays in
+// use. log is the driver's info log of the new program either way.
+//
 // Failure: nothing is reported for a missing source, a shader that does not
 // compile, or exports the program does not keep. A program that does not link is
 // kept (it is not built again) but drives no uniform and is no pipeline stage;
@@ -60,6 +67,8 @@ public:
     // resolution: framebuffer width and height in pixels.
     bool update(SyncTrackStore& syncStore, const Soundtrack& soundtrack, const float* resolution);
     void applyParameters(std::string_view text);
+    // Builds source as the program; true when it linked and is now in use.
+    bool rebuild(SyncTrackStore& syncStore, const std::string& source, std::string& log);
 
     std::uint32_t program() const { return program_; }
     const std::unordered_map<std::string, std::int32_t>& locations() const { return locations_; }

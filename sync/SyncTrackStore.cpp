@@ -42,3 +42,31 @@ void SyncTrackStore::evaluateAt(double row) {
         for (std::uint32_t i = 0; i < binding.count; ++i)
             binding.target[i] = static_cast<float>(getValue(binding.tracks[i], row));
 }
+
+void SyncTrackStore::unbindAll() { bindings_.clear(); }
+
+bool SyncTrackStore::reloadTracks(ResourceArchive& source) {
+    SyncDevice* fresh = createDevice("sync");
+    if (fresh == nullptr) return false;
+    fresh->io = device_->io;
+    std::unordered_map<std::string, UniformBinding> rebound = bindings_;
+    setStreamArchive(&source);
+    bool complete = true;
+    for (auto& entry : rebound) {
+        UniformBinding& binding = entry.second;
+        for (std::uint32_t i = 0; i < binding.count && complete; ++i) {
+            // The old device's track carries the full name ("cam:pos.x").
+            binding.tracks[i] = getTrack(fresh, binding.tracks[i]->name);
+            complete = binding.tracks[i] != nullptr;
+        }
+    }
+    setStreamArchive(&archive_);
+    if (!complete) {
+        destroyDevice(fresh);
+        return false;
+    }
+    destroyDevice(device_);
+    device_ = fresh;
+    bindings_.swap(rebound);
+    return true;
+}

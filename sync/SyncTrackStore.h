@@ -11,6 +11,10 @@
 // shader keeps them at fixed addresses). Creating a store points the archive
 // stream callbacks at its archive; only one store exists at a time.
 //
+// Authoring tools load tracks again from another archive (the player never does):
+//     store.unbindAll();                             // before binding a new program's exports
+//     store.reloadTracks(freshArchive);              // every bound track read again from it
+//
 // Failure: nothing is reported. A track without a file evaluates to 0.0. A
 // binding whose track could not be allocated is not kept. Throws std::bad_alloc
 // only if the track device itself cannot be created.
@@ -46,6 +50,13 @@ public:
     // Evaluates every binding at the given row (what updateBindings does with the
     // soundtrack's row; offline capture and tests drive it directly).
     void evaluateAt(double row);
+
+    // Forgets every binding; the tracks stay loaded for the next binds.
+    void unbindAll();
+    // Reads every bound track afresh from source, which is needed only during
+    // the call; later binds of new names read from the store's own archive.
+    // False (tracks and bindings as they were) when memory runs out.
+    bool reloadTracks(ResourceArchive& source);
 
     const SyncDevice& device() const { return *device_; }
     std::size_t bindingCount() const { return bindings_.size(); }

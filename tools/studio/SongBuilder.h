@@ -1,0 +1,61 @@
+// SongBuilder: the soundtrack rendered and encoded from a content folder on a
+// thread of its own, so the frame loop (and the old music) never waits for it.
+//
+// Use:
+//     SongBuilder songs(folder);
+//     songs.request();                                  // the song's sources changed
+//     every frame: if (auto done = songs.take()) { done->mp3 or done->error }
+//
+// Requests that arrive while a build runs fold into one more build after it, so
+// the last result always reflects the latest sources.
+//
+// Ownership: the builder owns its thread; destruction waits for a build in
+// progress (it cannot be cut short) and drops its result.
+//
+// Failure: a build's ContentError (a song that does not parse, lame missing or
+// failing) or a folder without music comes back in the result; take() never
+// throws.
+#pragma once
+
+#include "ContentFolder.h"
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace zyr::studio {
+
+struct SongBuild {
+    std::optional<std::string> mp3;             // nullopt: no soundtrack, or an error
+    std::optional<content::ContentError> error;
+};
+
+class SongBuilder {
+public:
+    explicit SongBuilder(std::filesystem::path folder);
+    ~SongBuilder();
+
+    SongBuilder(const SongBuilder&) = delete;
+    SongBuilder& operator=(const SongBuilder&) = delete;
+
+    void request();
+    // The latest finished build, once; nullopt while none is new.
+    std::optional<SongBuild> take();
+    bool busy() const;
+
+private:
+    void work(std::stop_token stop);
+
+    std::filesystem::path folder_;
+    mutable std::mutex mutex_;
+    std::condition_variable_any wake_;
+    bool requested_ = false;
+    bool building_ = false;
+    std::optional<SongBuild> done_;
+    std::jthread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace zyr::studio

@@ -1,0 +1,802 @@
+#include "Studio.h"
+
+#include "CompileLog.h"
+#include "ContentFolder.h"
+#include "EffectShader.h"
+#include "FolderWatch.h"
+#include "MemoryArchive.h"
+#include "ParameterFile.h"
+#include "RenderWindow.h"
+#include "ResourceArchive.h"
+#include "ScreenQuad.h"
+#include "Song.h"
+#include "SongBuilder.h"
+#include "Soundtrack.h"
+#include "StopRequest.h"
+#include "SyncTrackStore.h"
+#include "ThreadClock.h"
+#include "Transport.h"
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+#include <backends/imgui_impl_glfw.h>
+#include <backends/imgui_impl_opengl3.h>
+#include <imgui.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zyr::studio {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+using content::Part;
+
+constexpr const char* kShaderEntry = "fs.glsl";
+constexpr const char* kMusicEntry = "soundtrack.mp3";
+constexpr const char* kParameterEntry = "fsshader.ini";
+constexpr float kBeatsPerMinute = 170.0f;
+
+std::optional<std::string> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string readEntry(ResourceArchive& archive, const char* name, bool* found = nullptr) {
+    ArchiveFile* file = archive.openFile(name);
+    if (found) *found = file != nullptr;
+    if (!file) return {};
+    std::string text = archive.readText(file);
+    archive.closeFile(file);
+    return text;
+}
+
+// Line n (1-based) of text, without its line break.
+std::string lineOf(std::string_view text, int n) {
+    if (n <= 0) return {};
+    std::size_t start = 0;
+    for (int i = 1; i < n; ++i) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) return {};
+        start = end + 1;
+    }
+    std::string_view line = text.substr(start, text.find('\n', start) - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return std::string(line);
+}
+
+// What is wrong, in the author's terms.
+struct Problem {
+    std::string where;    // "fs.glsl:12:5", or the file alone
+    std::string message;
+    std::string source;   // the line it points at; empty when none
+    int column = 0;       // 1-based; 0 when none
+
+    friend bool operator==(const Problem&, const Problem&) = default;
+};
+
+std::string place(const std::string& file, int line, int column) {
+    std::string at = file;
+    if (line > 0) at += ":" + std::to_string(line);
+    if (line > 0 && column > 0) at += ":" + std::to_string(column);
+    return at;
+}
+
+// The shader's info log at the author's lines, one problem per offending line
+// as zyr-check reports them: follow-up errors on a line fold into the first.
+std::vector<Problem> shaderProblems(const std::string& source, const std::string& log) {
+    const SourceLines lines(source);
+    std::vector<Problem> problems;
+    int previousLine = -1;
+    for (const LogEntry& entry : parseInfoLog(log, lines)) {
+        if (entry.severity != "error") continue;
+        if (entry.line > 0 && entry.line == previousLine && !problems.empty()) {
+            problems.back().message += "; " + entry.message;
+            continue;
+        }
+        previousLine = entry.line;
+        Problem problem;
+        if (entry.fileLine > 0) problem.where = place(kShaderEntry, entry.fileLine, entry.column);
+        else if (entry.line > 0) problem.where = std::string(kShaderEntry) + " (compiler line " + std::to_string(entry.line) + ")";
+        else problem.where = kShaderEntry;
+        problem.message = "error: " + entry.message;
+        problem.source = entry.source;
+        problem.column = entry.fileLine > 0 ? entry.column : 0;
+        problems.push_back(std::move(problem));
+    }
+    if (problems.empty()) {
+        // A failure whose log names no error is still shown.
+        std::string first = log.substr(0, log.find('\n'));
+        problems.push_back({kShaderEntry, "does not build: " + (first.empty() ? std::string("empty log") : first), {}, 0});
+    }
+    return problems;
+}
+
+std::vector<Problem> contentProblems(const content::ContentError& error, const fs::path& folder) {
+    std::vector<Problem> problems;
+    const std::string prefix = place(error.file(), error.line(), error.column()) + ": ";
+    Problem first;
+    // The author knows the file by its place in the folder.
+    std::string file = error.file();
+    const std::string root = (folder / "").string();
+    if (!folder.empty() && file.starts_with(root)) file = file.substr(root.size());
+    first.where = place(file, error.line(), error.column());
+    const std::string what = error.what();
+    first.message = what.starts_with(prefix) ? what.substr(prefix.size()) : what;
+    if (error.line() > 0) {
+        fs::path file(error.file());
+        auto text = readFile(file.is_absolute() ? file : folder / file);
+        if (!text) text = readFile(file);
+        if (text) first.source = lineOf(*text, error.line());
+        first.column = error.column();
+    }
+    problems.push_back(std::move(first));
+    // Every further problem as the library words it, place included.
+    for (std::size_t i = 1; i < error.messages().size(); ++i) {
+        std::string message = error.messages()[i];
+        if (!folder.empty() && message.starts_with(root)) message = message.substr(root.size());
+        problems.push_back({{}, message, {}, 0});
+    }
+    return problems;
+}
+
+// The bytes of every file of one part, with their names: equal snapshots mean
+// nothing of that part changed.
+std::string snapshot(const fs::path& folder, Part part) {
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (!it->is_regular_file(error)) continue;
+        const fs::path relative = it->path().lexically_relative(folder);
+        if (content::partOf(relative) != part) continue;
+        files[relative.generic_string()] = readFile(it->path()).value_or(std::string("\0unreadable", 11));
+    }
+    std::string all;
+    for (const auto& [name, bytes] : files) {
+        all += name;
+        all += '\0';
+        all += std::to_string(bytes.size());
+        all += '\0';
+        all += bytes;
+    }
+    return all;
+}
+
+// The song's sections as rows, or none for music without an arrangement.
+std::vector<SongSection> songSections(const fs::path& folder) {
+    std::vector<SongSection> sections;
+    std::error_code error;
+    if (folder.empty() || !fs::is_directory(folder / "song", error)) return sections;
+    try {
+        for (const synth::Section& section : synth::loadSong(folder / "song").sections)
+            sections.push_back({section.name, section.startBar * kRowsPerBar});
+    } catch (const std::exception&) {
+        // A song that does not parse is reported by its build; keys 1-9 then
+        // fall back to every 16 bars.
+        sections.clear();
+    }
+    return sections;
+}
+
+// The ImGui context and both back ends, shut down in reverse order.
+class Overlays {
+public:
+    explicit Overlays(GLFWwindow* window) {
+        context_ = ImGui::CreateContext();
+        ImGui::GetIO().IniFilename = nullptr;
+        renderer_ = ImGui_ImplOpenGL3_Init();
+        platform_ = ImGui_ImplGlfw_InitForOpenGL(window, true);
+    }
+    ~Overlays() {
+        if (platform_) ImGui_ImplGlfw_Shutdown();
+        if (renderer_) ImGui_ImplOpenGL3_Shutdown();
+        ImGui::DestroyContext(context_);
+    }
+    Overlays(const Overlays&) = delete;
+    Overlays& operator=(const Overlays&) = delete;
+
+private:
+    ImGuiContext* context_ = nullptr;
+    bool renderer_ = false;
+    bool platform_ = false;
+};
+
+constexpr std::array<std::pair<const char*, const char*>, 12> kKeys = {{
+    {"Space", "play / pause"},
+    {"Left / Right", "back / forward one beat (8 rows)"},
+    {"Page Up / Page Down", "back / forward one bar (32 rows)"},
+    {"Home", "row 0"},
+    {", / .", "back / forward one row"},
+    {"1 to 9", "start of section 1 to 9"},
+    {"[ / ]", "set loop start / end at the playhead"},
+    {"Backspace", "clear the loop"},
+    {"H", "HUD on / off"},
+    {"F1", "this help"},
+    {"Escape", "quit"},
+    {"", "saving a file in the folder reloads it"},
+}};
+
+}  // namespace
+
+class StudioSession {
+public:
+    explicit StudioSession(const StudioOptions& options);
+    ~StudioSession();
+
+    bool frame();
+    void hideOverlays(bool hidden) { overlaysHidden_ = hidden; }
+
+private:
+    static void onKey(GLFWwindow* window, int key, int scancode, int action, int mods);
+
+    void openFolder(const fs::path& folder);
+    void openArchive(const fs::path& path);
+    void openWindow(const StudioOptions& options, const std::string& title);
+
+    void handleKeys();
+    void seekTo(double row);
+    void togglePause();
+    double currentRow() const { return paused_ ? pausedRow_ : music_->playbackRow(); }
+
+    void reload(PartSet parts);
+    void reloadShader();
+    bool buildShader(const std::string& source);
+    void reloadParameters();
+    void applyParameters(const std::string& text);
+    void reloadTracks();
+    void takeSong();
+    void setProblems(Part part, std::vector<Problem> problems);
+    ResourceArchive& tracksArchive() { return tracks_ ? tracks_->archive() : *archive_; }
+
+    void drawPicture();
+    void present();
+    void drawOverlays(int width, int height);
+    void resizePicture(int width, int height);
+
+    fs::path folder_;  // empty for an archive
+    std::unique_ptr<ResourceArchive> fileArchive_;
+    std::unique_ptr<MemoryArchive> memoryArchive_;
+    ResourceArchive* archive_ = nullptr;
+    std::unique_ptr<MemoryArchive> tracks_;  // the last good tracks once reloaded
+    std::string mp3_;
+
+    // Torn down from the bottom: song thread, watch, overlays, then soundtrack,
+    // store, shader and window in the player's order.
+    std::unique_ptr<RenderWindow> window_;
+    std::unique_ptr<EffectShader> shader_;
+    std::unique_ptr<SyncTrackStore> store_;
+    std::unique_ptr<Soundtrack> music_;
+    std::unique_ptr<Overlays> overlays_;
+    std::unique_ptr<FolderWatch> watch_;
+    std::unique_ptr<SongBuilder> songs_;
+
+    std::optional<Transport> transport_;
+    bool paused_ = false;
+    double pausedRow_ = 0.0;
+
+    std::optional<std::uint32_t> fixedWidth_;
+    std::optional<std::uint32_t> fixedHeight_;
+    int pictureWidth_ = 0;
+    int pictureHeight_ = 0;
+    GLuint framebuffer_ = 0;
+    GLuint colour_ = 0;
+    float resolution_[2] = {0.0f, 0.0f};
+
+    std::string lastParameters_;  // the last parameter text that read well
+    std::map<Part, std::string> snapshots_;
+    std::map<Part, std::vector<Problem>> problems_;
+
+    // Keys from the window's callback, handled once a frame; a fixed ring so
+    // that a frame allocates nothing.
+    std::array<int, 64> keys_{};
+    std::size_t keyCount_ = 0;
+
+    bool hud_ = true;
+    bool help_ = false;
+    bool overlaysHidden_ = false;
+
+    // HUD figures over half-second windows.
+    Clock::time_point statsStart_ = Clock::now();
+    int statsFrames_ = 0;
+    double statsCpu_ = 0.0;
+    double fps_ = 0.0;
+    double cpuMs_ = 0.0;
+};
+
+StudioSession::StudioSession(const StudioOptions& options) {
+    std::error_code error;
+    const fs::path& source = options.source;
+    if (fs::is_directory(source, error)) {
+        openFolder(source);
+    } else if (fs::is_regular_file(source, error)) {
+        openArchive(source);
+    } else {
+        throw std::runtime_error(source.string() + ": no such folder or archive");
+    }
+
+    fixedWidth_ = options.width;
+    fixedHeight_ = options.height;
+    const std::string name = folder_.empty() ? source.filename().string() : fs::absolute(folder_).lexically_normal().filename().string();
+    openWindow(options, "zyr-studio - " + (name.empty() ? source.string() : name));
+
+    // The player's objects, made as the player makes them.
+    shader_ = std::make_unique<EffectShader>(*archive_, kShaderEntry);
+    music_ = std::make_unique<Soundtrack>(*archive_, kMusicEntry, kBeatsPerMinute);
+    store_ = std::make_unique<SyncTrackStore>(*archive_, *music_);
+    if (music_->stream() == 0) throw std::runtime_error("soundtrack.mp3 does not decode as MP3 audio");
+
+    // Built here rather than on the first frame, so the first frame already
+    // shows tracks and parameters at its position, and a shader that does not
+    // build is reported from the start.
+    bool found = false;
+    const std::string shaderText = readEntry(*archive_, kShaderEntry, &found);
+    if (found) buildShader(shaderText);
+    bool parametersFound = false;
+    const std::string parameters = readEntry(*archive_, kParameterEntry, &parametersFound);
+    if (parametersFound) {
+        try {
+            readParameterFile(parameters);
+            lastParameters_ = parameters;
+            applyParameters(parameters);
+        } catch (const ParameterFileError& e) {
+            setProblems(Part::Parameters,
+                        {{place(kParameterEntry, static_cast<int>(e.line()), static_cast<int>(e.column())),
+                          e.description(), lineOf(parameters, static_cast<int>(e.line())), static_cast<int>(e.column())}});
+        }
+    }
+
+    transport_.emplace(sectionsOrEvery16Bars(songSections(folder_), music_->lengthRows()), music_->lengthRows());
+    if (options.at) {
+        paused_ = true;
+        seekTo(*options.at);
+    } else {
+        music_->play();
+    }
+
+    if (!folder_.empty()) {
+        for (Part part : {Part::Shader, Part::Parameters, Part::Tracks, Part::Song})
+            snapshots_[part] = snapshot(folder_, part);
+        watch_ = std::make_unique<FolderWatch>(folder_);
+        songs_ = std::make_unique<SongBuilder>(folder_);
+    }
+}
+
+StudioSession::~StudioSession() {
+    songs_.reset();
+    watch_.reset();
+    overlays_.reset();
+    music_.reset();
+    store_.reset();
+    shader_.reset();
+    window_.reset();
+}
+
+void StudioSession::openFolder(const fs::path& folder) {
+    folder_ = folder;
+    // Part by part, so a part with a mistake can be shown rather than end the
+    // studio: only the music is needed to start at all.
+    std::vector<content::Entry> entries;
+    for (const char* name : {kShaderEntry, kParameterEntry})
+        if (auto text = readFile(folder / name)) entries.push_back({name, std::move(*text)});
+    try {
+        for (content::Entry& entry : content::trackEntries(folder)) entries.push_back(std::move(entry));
+    } catch (const content::ContentError& error) {
+        setProblems(Part::Tracks, contentProblems(error, folder_));
+    }
+    std::optional<std::string> mp3 = content::soundtrackMp3(folder);
+    if (!mp3) throw std::runtime_error(folder.string() + ": no music (song/ or soundtrack.mp3)");
+    entries.push_back({kMusicEntry, std::move(*mp3)});
+    memoryArchive_ = std::make_unique<MemoryArchive>(content::packArchive(entries));
+    archive_ = &memoryArchive_->archive();
+}
+
+void StudioSession::openArchive(const fs::path& path) {
+    fileArchive_ = std::make_unique<ResourceArchive>(path);
+    if (!fileArchive_->isOpen()) throw std::runtime_error(path.string() + ": not an archive the player reads");
+    archive_ = fileArchive_.get();
+}
+
+void StudioSession::openWindow(const StudioOptions& options, const std::string& title) {
+    int width = static_cast<int>(options.width.value_or(1280));
+    int height = static_cast<int>(options.height.value_or(720));
+    // A large picture opens in a window that fits the screen; it is scaled.
+    if (glfwInit() == GLFW_TRUE) {
+        if (GLFWmonitor* monitor = glfwGetPrimaryMonitor()) {
+            if (const GLFWvidmode* mode = glfwGetVideoMode(monitor)) {
+                const double scale = std::min({1.0, mode->width * 0.9 / width, mode->height * 0.9 / height});
+                width = std::max(1, static_cast<int>(width * scale));
+                height = std::max(1, static_cast<int>(height * scale));
+            }
+        }
+    }
+    window_ = createWindow(LaunchSettings{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), false, title});
+    GLFWwindow* handle = window_->handle();
+    glfwSetWindowAttrib(handle, GLFW_RESIZABLE, GLFW_TRUE);
+    glfwSetWindowUserPointer(handle, this);
+    // Installed before the overlays' back end, which then hands every key on.
+    glfwSetKeyCallback(handle, &StudioSession::onKey);
+    overlays_ = std::make_unique<Overlays>(handle);
+}
+
+void StudioSession::onKey(GLFWwindow* window, int key, int, int action, int) {
+    auto* self = static_cast<StudioSession*>(glfwGetWindowUserPointer(window));
+    if (!self || action == GLFW_RELEASE) return;
+    const bool movement = key == GLFW_KEY_LEFT || key == GLFW_KEY_RIGHT || key == GLFW_KEY_PAGE_UP ||
+                          key == GLFW_KEY_PAGE_DOWN || key == GLFW_KEY_COMMA || key == GLFW_KEY_PERIOD;
+    // A held key repeats only where repeating means something.
+    if (action == GLFW_REPEAT && !movement) return;
+    if (self->keyCount_ < self->keys_.size()) self->keys_[self->keyCount_++] = key;
+}
+
+void StudioSession::handleKeys() {
+    for (std::size_t i = 0; i < keyCount_; ++i) {
+        const int key = keys_[i];
+        const double row = currentRow();
+        std::optional<double> to;
+        switch (key) {
+        case GLFW_KEY_ESCAPE: glfwSetWindowShouldClose(window_->handle(), GLFW_TRUE); break;
+        case GLFW_KEY_SPACE: togglePause(); break;
+        case GLFW_KEY_LEFT: to = transport_->target(Move::BackBeat, row); break;
+        case GLFW_KEY_RIGHT: to = transport_->target(Move::NextBeat, row); break;
+        case GLFW_KEY_PAGE_UP: to = transport_->target(Move::BackBar, row); break;
+        case GLFW_KEY_PAGE_DOWN: to = transport_->target(Move::NextBar, row); break;
+        case GLFW_KEY_HOME: to = transport_->target(Move::Start, row); break;
+        case GLFW_KEY_COMMA: to = transport_->target(Move::BackRow, row); break;
+        case GLFW_KEY_PERIOD: to = transport_->target(Move::NextRow, row); break;
+        case GLFW_KEY_LEFT_BRACKET: transport_->setLoopStart(row); break;
+        case GLFW_KEY_RIGHT_BRACKET: transport_->setLoopEnd(row); break;
+        case GLFW_KEY_BACKSPACE: transport_->clearLoop(); break;
+        case GLFW_KEY_H: hud_ = !hud_; break;
+        case GLFW_KEY_F1: help_ = !help_; break;
+        default:
+            if (key >= GLFW_KEY_1 && key <= GLFW_KEY_9) to = transport_->target(Move::Section, row, key - GLFW_KEY_0);
+            break;
+        }
+        if (to) seekTo(*to);
+    }
+    keyCount_ = 0;
+}
+
+void StudioSession::seekTo(double row) {
+    music_->seekToRow(row);
+    if (paused_) pausedRow_ = row;
+    // A stream that had reached its end is stopped by the seek; it plays on.
+    else music_->play();
+}
+
+void StudioSession::togglePause() {
+    if (paused_) {
+        // From the very end there is nothing to play: start over.
+        if (pausedRow_ >= transport_->length()) seekTo(0.0);
+        paused_ = false;
+        music_->play();
+        return;
+    }
+    music_->pause();
+    paused_ = true;
+    pausedRow_ = music_->playbackRow();
+}
+
+void StudioSession::setProblems(Part part, std::vector<Problem> problems) {
+    std::vector<Problem>& current = problems_[part];
+    if (problems == current) return;
+    for (const Problem& problem : problems)
+        std::fprintf(stderr, "zyr-studio: %s%s%s\n", problem.where.c_str(), problem.where.empty() ? "" : ": ",
+                     problem.message.c_str());
+    current = std::move(problems);
+}
+
+void StudioSession::reload(PartSet parts) {
+    // Each part is looked at only if its bytes changed since it was last read.
+    for (Part part : {Part::Shader, Part::Parameters, Part::Tracks, Part::Song}) {
+        if (!parts.has(part)) continue;
+        std::string now = snapshot(folder_, part);
+        if (now == snapshots_[part]) continue;
+        snapshots_[part] = std::move(now);
+        switch (part) {
+        case Part::Shader: reloadShader(); break;
+        case Part::Parameters: reloadParameters(); break;
+        case Part::Tracks: reloadTracks(); break;
+        case Part::Song: songs_->request(); break;
+        default: break;
+        }
+    }
+}
+
+void StudioSession::reloadShader() {
+    const std::optional<std::string> text = readFile(folder_ / kShaderEntry);
+    if (!text) {
+        setProblems(Part::Shader, {{kShaderEntry, "the file is gone; the last good shader stays in use", {}, 0}});
+        return;
+    }
+    if (buildShader(*text)) std::fprintf(stderr, "zyr-studio: fs.glsl reloaded\n");
+}
+
+bool StudioSession::buildShader(const std::string& source) {
+    std::string log;
+    if (!shader_->rebuild(*store_, source, log)) {
+        setProblems(Part::Shader, shaderProblems(source, log));
+        return false;
+    }
+    // The new program's exports follow the latest tracks and parameters.
+    store_->reloadTracks(tracksArchive());
+    applyParameters(lastParameters_);
+    setProblems(Part::Shader, {});
+    return true;
+}
+
+void StudioSession::applyParameters(const std::string& text) {
+    // A table taken out of the file leaves its export at 0.0, as in a fresh
+    // start; the file alone would leave the old value standing.
+    std::string zeros;
+    for (const auto& [name, binding] : shader_->imguiExports()) zeros += "[" + name + "]\n";
+    try {
+        shader_->applyParameters(zeros);
+        shader_->applyParameters(text);
+    } catch (const ParameterFileError&) {
+        // Checked before it got here.
+    }
+}
+
+void StudioSession::reloadParameters() {
+    const std::string text = readFile(folder_ / kParameterEntry).value_or(std::string());
+    try {
+        readParameterFile(text);
+    } catch (const ParameterFileError& e) {
+        const int line = static_cast<int>(e.line());
+        const int column = static_cast<int>(e.column());
+        setProblems(Part::Parameters, {{place(kParameterEntry, line, column), e.description(), lineOf(text, line), column}});
+        return;
+    }
+    lastParameters_ = text;
+    applyParameters(text);
+    setProblems(Part::Parameters, {});
+    std::fprintf(stderr, "zyr-studio: fsshader.ini reloaded\n");
+}
+
+void StudioSession::reloadTracks() {
+    try {
+        auto fresh = std::make_unique<MemoryArchive>(content::packArchive(content::trackEntries(folder_)));
+        if (!store_->reloadTracks(fresh->archive())) throw std::runtime_error("out of memory");
+        tracks_ = std::move(fresh);
+    } catch (const content::ContentError& error) {
+        setProblems(Part::Tracks, contentProblems(error, folder_));
+        return;
+    } catch (const std::exception& error) {
+        setProblems(Part::Tracks, {{"tracks", error.what(), {}, 0}});
+        return;
+    }
+    setProblems(Part::Tracks, {});
+    std::fprintf(stderr, "zyr-studio: tracks reloaded\n");
+}
+
+void StudioSession::takeSong() {
+    if (!songs_) return;
+    std::optional<SongBuild> build = songs_->take();
+    if (!build) return;
+    if (build->error) {
+        setProblems(Part::Song, contentProblems(*build->error, folder_));
+        return;
+    }
+    std::vector<std::uint8_t> bytes(build->mp3->begin(), build->mp3->end());
+    if (!music_->replaceMusic(std::move(bytes))) {
+        setProblems(Part::Song, {{kMusicEntry, "does not decode as MP3 audio; the last music plays on", {}, 0}});
+        return;
+    }
+    transport_.emplace(sectionsOrEvery16Bars(songSections(folder_), music_->lengthRows()), music_->lengthRows());
+    if (paused_) pausedRow_ = std::min(pausedRow_, transport_->length());
+    setProblems(Part::Song, {});
+    std::fprintf(stderr, "zyr-studio: song reloaded\n");
+}
+
+void StudioSession::resizePicture(int width, int height) {
+    if (width == pictureWidth_ && height == pictureHeight_ && framebuffer_ != 0) return;
+    if (framebuffer_ != 0) glDeleteFramebuffers(1, &framebuffer_);
+    if (colour_ != 0) glDeleteRenderbuffers(1, &colour_);
+    glCreateRenderbuffers(1, &colour_);
+    glNamedRenderbufferStorage(colour_, GL_RGBA8, width, height);
+    glCreateFramebuffers(1, &framebuffer_);
+    glNamedFramebufferRenderbuffer(framebuffer_, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
+    pictureWidth_ = width;
+    pictureHeight_ = height;
+}
+
+void StudioSession::drawPicture() {
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window_->handle(), &width, &height);
+    if (fixedWidth_) {
+        width = static_cast<int>(*fixedWidth_);
+        height = static_cast<int>(*fixedHeight_);
+    }
+    resizePicture(std::max(width, 1), std::max(height, 1));
+
+    // The player's frame, into the picture's framebuffer at the picture's size.
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+    glViewport(0, 0, pictureWidth_, pictureHeight_);
+    store_->updateBindings();
+    glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    resolution_[0] = static_cast<float>(pictureWidth_);
+    resolution_[1] = static_cast<float>(pictureHeight_);
+    // Builds only when the first build found no source: then as the player does.
+    if (shader_->update(*store_, *music_, resolution_)) applyParameters(lastParameters_);
+    if (!screenQuadCreated()) createScreenQuad();
+    drawScreenQuad();
+}
+
+void StudioSession::present() {
+    GLFWwindow* window = window_->handle();
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window, &width, &height);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glViewport(0, 0, width, height);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (width > 0 && height > 0) {
+        const double scale = std::min(static_cast<double>(width) / pictureWidth_, static_cast<double>(height) / pictureHeight_);
+        const int shownWidth = std::max(1, static_cast<int>(std::lround(pictureWidth_ * scale)));
+        const int shownHeight = std::max(1, static_cast<int>(std::lround(pictureHeight_ * scale)));
+        const int x = (width - shownWidth) / 2;
+        const int y = (height - shownHeight) / 2;
+        // At its own size the picture is copied pixel for pixel.
+        const bool same = shownWidth == pictureWidth_ && shownHeight == pictureHeight_;
+        glBlitNamedFramebuffer(framebuffer_, 0, 0, 0, pictureWidth_, pictureHeight_, x, y, x + shownWidth,
+                               y + shownHeight, GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
+        if (!overlaysHidden_) drawOverlays(width, height);
+    }
+    glfwSwapBuffers(window);
+}
+
+void StudioSession::drawOverlays(int width, int height) {
+    ImGui_ImplOpenGL3_NewFrame();
+    ImGui_ImplGlfw_NewFrame();
+    ImGui::NewFrame();
+    constexpr ImGuiWindowFlags kPanel = ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_AlwaysAutoResize |
+                                        ImGuiWindowFlags_NoInputs | ImGuiWindowFlags_NoSavedSettings |
+                                        ImGuiWindowFlags_NoFocusOnAppearing | ImGuiWindowFlags_NoNav;
+
+    if (hud_) {
+        const double row = currentRow();
+        const double seconds = music_->playbackSeconds();
+        std::array<char, 32> time{};
+        std::array<char, 32> beat{};
+        ImGui::SetNextWindowPos(ImVec2(6.0f, 6.0f));
+        ImGui::SetNextWindowBgAlpha(0.6f);
+        if (ImGui::Begin("HUD", nullptr, kPanel)) {
+            ImGui::Text("%s  row %lld  %s", formatTime(seconds, time), static_cast<long long>(std::floor(row)),
+                        formatBarBeat(row, beat));
+            ImGui::Text("%s", transport_->sectionAt(row).c_str());
+            ImGui::Text("%.0f fps  %.2f ms cpu", fps_, cpuMs_);
+            if (paused_) ImGui::Text("paused");
+            if (transport_->looping())
+                ImGui::Text("loop %lld-%lld", static_cast<long long>(std::floor(transport_->loopStart())),
+                            static_cast<long long>(std::floor(transport_->loopEnd())));
+        }
+        ImGui::End();
+    }
+
+    bool anyProblem = false;
+    for (const auto& [part, list] : problems_) anyProblem = anyProblem || !list.empty();
+    if (anyProblem) {
+        ImGui::SetNextWindowPos(ImVec2(6.0f, static_cast<float>(height) - 6.0f), ImGuiCond_Always, ImVec2(0.0f, 1.0f));
+        ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, 0.0f), ImVec2(static_cast<float>(width) - 12.0f, static_cast<float>(height) * 0.6f));
+        ImGui::SetNextWindowBgAlpha(0.85f);
+        if (ImGui::Begin("Problems", nullptr, kPanel)) {
+            for (const auto& [part, list] : problems_) {
+                for (const Problem& problem : list) {
+                    ImGui::TextColored(ImVec4(1.0f, 0.45f, 0.4f, 1.0f), "%s%s%s", problem.where.c_str(),
+                                       problem.where.empty() ? "" : ": ", problem.message.c_str());
+                    if (!problem.source.empty()) {
+                        // Tabs as single spaces, so the caret stays under its column.
+                        std::string line = problem.source;
+                        std::replace(line.begin(), line.end(), '\t', ' ');
+                        ImGui::Text("    %s", line.c_str());
+                        if (problem.column > 0)
+                            ImGui::Text("    %*s^", problem.column - 1, "");
+                    }
+                }
+            }
+        }
+        ImGui::End();
+    }
+
+    if (help_) {
+        ImGui::SetNextWindowPos(ImVec2(static_cast<float>(width) * 0.5f, static_cast<float>(height) * 0.5f),
+                                ImGuiCond_Always, ImVec2(0.5f, 0.5f));
+        ImGui::SetNextWindowBgAlpha(0.85f);
+        if (ImGui::Begin("Keys", nullptr, kPanel)) {
+            for (const auto& [key, does] : kKeys) ImGui::Text("%-20s %s", key, does);
+        }
+        ImGui::End();
+    }
+
+    ImGui::Render();
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+}
+
+bool StudioSession::frame() {
+    const double cpuStart = threadCpuSeconds();
+    glfwPollEvents();
+    if (stopRequested()) glfwSetWindowShouldClose(window_->handle(), GLFW_TRUE);
+    handleKeys();
+    if (watch_) {
+        if (const PartSet changed = watch_->poll(Clock::now())) reload(changed);
+    }
+    takeSong();
+
+    if (!paused_) {
+        if (const auto back = transport_->wrap(music_->playbackRow())) {
+            seekTo(*back);
+        } else if (!music_->isPlaying()) {
+            // The music ended: the studio stays open, paused at the end.
+            paused_ = true;
+            pausedRow_ = music_->playbackRow();
+        }
+    }
+
+    drawPicture();
+    present();
+
+    statsCpu_ += threadCpuSeconds() - cpuStart;
+    ++statsFrames_;
+    const Clock::time_point now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - statsStart_).count();
+    if (elapsed >= 0.5) {
+        fps_ = statsFrames_ / elapsed;
+        cpuMs_ = statsCpu_ * 1000.0 / statsFrames_;
+        statsStart_ = now;
+        statsFrames_ = 0;
+        statsCpu_ = 0.0;
+    }
+    return !glfwWindowShouldClose(window_->handle());
+}
+
+Studio::Studio(const StudioOptions& options) : session_(std::make_unique<StudioSession>(options)) {}
+Studio::~Studio() = default;
+bool Studio::frame() { return session_->frame(); }
+void Studio::hideOverlays(bool hidden) { session_->hideOverlays(hidden); }
+
+int studioMain(int argc, char** argv) {
+    installStopHandlers();
+    StudioOptions options;
+    try {
+        options = parseStudioOptions(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const StudioUsageError& error) {
+        std::fprintf(stderr, "zyr-studio: %s (see --help)\n", error.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kStudioUsage, stdout);
+        return 0;
+    }
+    int status = 0;
+    try {
+        Studio studio(options);
+        while (studio.frame()) {
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zyr-studio: %s\n", error.what());
+        status = 1;
+    }
+    raiseRequestedStop();
+    return status;
+}
+
+}  // namespace zyr::studio
