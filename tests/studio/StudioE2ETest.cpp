@@ -209,6 +209,47 @@ TEST_F(Studio, SavesReloadAtTheSamePositionAndErrorsKeepTheLastPicture) {
     EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
 }
 
+std::string song(const std::string& sections) {
+    return "tempo 170\ninstrument k kick\npattern beat 1\nk x...x...x...x...\n" + sections;
+}
+
+// The song is rendered again on a thread of its own: the old music plays on
+// meanwhile, and the new one carries on from the same row with its own sections.
+TEST_F(Studio, ASavedSongPlaysOnFromTheSameRow) {
+    fs::remove(folder / "soundtrack.mp3");
+    fs::create_directories(folder / "song");
+    save("song/tune.song", song("section a 8\nplay beat\nsection b 8\nplay beat\n"));
+    start({});
+    ASSERT_TRUE(waitFor([&] { return row() > 16; }, 10s)) << row();
+
+    save("song/tune.song", song("section a 4\nplay beat\nsection b 4\nplay beat\nsection c 24\nplay beat\n"));
+    const int saved = row();
+    bool advancing = true;
+    int last = saved;
+    EXPECT_TRUE(waitFor([&] {
+        const int now = row();
+        advancing = advancing && now >= last;
+        last = now;
+        return program->errorOutput().find("song reloaded") != std::string::npos;
+    }, 30s)) << program->errorOutput();
+    EXPECT_TRUE(advancing);
+    EXPECT_GE(row(), saved);
+    // Section 3 of the new arrangement starts at bar 9 (paused, to read it).
+    x.key("space");
+    EXPECT_TRUE(keyMovesTo("3", 256)) << row();
+    x.key("space");
+
+    // A song that does not read keeps the music and names its line.
+    save("song/tune.song", song("section a 4\nplay nothing_here\n"));
+    EXPECT_TRUE(waitFor([&] { return program->errorOutput().find("tune.song:6") != std::string::npos; }, 20s))
+        << program->errorOutput();
+    const int before = row();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_GT(row(), before);
+    x.key("Escape");
+    EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+}
+
 // The studio's picture at a position against zyr-capture's frame there, from
 // the same folder packed as the build packs it.
 TEST_F(Studio, PictureEqualsTheCapturedFrame) {
