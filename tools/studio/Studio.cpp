@@ -240,6 +240,7 @@ public:
 
     bool frame();
     void hideOverlays(bool hidden) { overlaysHidden_ = hidden; }
+    std::size_t reloads() const { return reloads_; }
 
 private:
     static void onKey(GLFWwindow* window, int key, int scancode, int action, int mods);
@@ -309,6 +310,7 @@ private:
     bool hud_ = true;
     bool help_ = false;
     bool overlaysHidden_ = false;
+    std::size_t reloads_ = 0;
 
     // HUD figures over half-second windows.
     Clock::time_point statsStart_ = Clock::now();
@@ -524,7 +526,9 @@ void StudioSession::reloadShader() {
         setProblems(Part::Shader, {{kShaderEntry, "the file is gone; the last good shader stays in use", {}, 0}});
         return;
     }
-    if (buildShader(*text)) std::fprintf(stderr, "zyr-studio: fs.glsl reloaded\n");
+    if (!buildShader(*text)) return;
+    ++reloads_;
+    std::fprintf(stderr, "zyr-studio: fs.glsl reloaded\n");
 }
 
 bool StudioSession::buildShader(const std::string& source) {
@@ -566,6 +570,7 @@ void StudioSession::reloadParameters() {
     lastParameters_ = text;
     applyParameters(text);
     setProblems(Part::Parameters, {});
+    ++reloads_;
     std::fprintf(stderr, "zyr-studio: fsshader.ini reloaded\n");
 }
 
@@ -582,6 +587,7 @@ void StudioSession::reloadTracks() {
         return;
     }
     setProblems(Part::Tracks, {});
+    ++reloads_;
     std::fprintf(stderr, "zyr-studio: tracks reloaded\n");
 }
 
@@ -601,6 +607,7 @@ void StudioSession::takeSong() {
     transport_.emplace(sectionsOrEvery16Bars(songSections(folder_), music_->lengthRows()), music_->lengthRows());
     if (paused_) pausedRow_ = std::min(pausedRow_, transport_->length());
     setProblems(Part::Song, {});
+    ++reloads_;
     std::fprintf(stderr, "zyr-studio: song reloaded\n");
 }
 
@@ -772,6 +779,7 @@ Studio::Studio(const StudioOptions& options) : session_(std::make_unique<StudioS
 Studio::~Studio() = default;
 bool Studio::frame() { return session_->frame(); }
 void Studio::hideOverlays(bool hidden) { session_->hideOverlays(hidden); }
+std::size_t Studio::reloads() const { return session_->reloads(); }
 
 int studioMain(int argc, char** argv) {
     installStopHandlers();

@@ -32,6 +32,7 @@
 
 #include "StudioOptions.h"
 
+#include <cstddef>
 #include <memory>
 
 namespace zyr::studio {
@@ -48,8 +49,11 @@ public:
 
     // Runs one frame; false once the studio should end.
     bool frame();
-    // Overlays off (true) for measuring the bare frame.
+    // Overlays off (true), for measuring what they cost.
     void hideOverlays(bool hidden);
+    // Reloads applied so far (a part that failed is not counted): the frame
+    // that follows an increase is the first to show the change.
+    std::size_t reloads() const;
 
 private:
     std::unique_ptr<StudioSession> session_;
