@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -296,6 +297,13 @@ TEST_F(Studio, PictureEqualsTheCapturedFrame) {
     EXPECT_EQ(differing, 0);
     x.key("Escape");
     EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+}
+
+TEST_F(Studio, TermEndsItThroughTheTeardownAndThenByTheSignal) {
+    start({});
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitExit(10s), 128 + SIGTERM) << program->errorOutput();
+    EXPECT_EQ(program->errorOutput(), "");
 }
 
 TEST(StudioUsage, MistakesExitTwoWithOneLine) {

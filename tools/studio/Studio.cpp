@@ -495,6 +495,9 @@ void StudioSession::togglePause() {
 }
 
 void StudioSession::setProblems(Part part, std::vector<Problem> problems) {
+    // Tabs as single spaces, so the caret stays under its column (and the
+    // overlay draws the lines as they are, without copying them each frame).
+    for (Problem& problem : problems) std::replace(problem.source.begin(), problem.source.end(), '\t', ' ');
     std::vector<Problem>& current = problems_[part];
     if (problems == current) return;
     for (const Problem& problem : problems)
@@ -711,10 +714,7 @@ void StudioSession::drawOverlays(int width, int height) {
                     ImGui::TextColored(ImVec4(1.0f, 0.45f, 0.4f, 1.0f), "%s%s%s", problem.where.c_str(),
                                        problem.where.empty() ? "" : ": ", problem.message.c_str());
                     if (!problem.source.empty()) {
-                        // Tabs as single spaces, so the caret stays under its column.
-                        std::string line = problem.source;
-                        std::replace(line.begin(), line.end(), '\t', ' ');
-                        ImGui::Text("    %s", line.c_str());
+                        ImGui::Text("    %s", problem.source.c_str());
                         if (problem.column > 0)
                             ImGui::Text("    %*s^", problem.column - 1, "");
                     }
