@@ -124,6 +124,15 @@ TEST_F(Studio, EveryTransportKeyMovesTheRowExactlyAndPauseAndLoopHold) {
     std::this_thread::sleep_for(600ms);
     EXPECT_EQ(row(), held);
 
+    // F1 lays the key list over the middle of the picture and takes it away.
+    const auto middle = [&] { return x.screenshot().pixel(where.x + kWidth / 2 + 20, where.y + kHeight / 2); };
+    const std::uint32_t picture = middle();
+    x.key("F1");
+    EXPECT_TRUE(waitFor([&] { return middle() != picture; }, 3s));
+    x.key("F1");
+    EXPECT_TRUE(waitFor([&] { return middle() == picture; }, 3s));
+    EXPECT_EQ(row(), held);
+
     // Loop from row 0 to row 16, then play: the row wraps and stays inside it.
     ASSERT_TRUE(keyMovesTo("Home", 0));
     x.key("bracketleft");

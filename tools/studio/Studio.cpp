@@ -475,6 +475,8 @@ void StudioSession::handleKeys() {
 }
 
 void StudioSession::seekTo(double row) {
+    // The HUD's row while paused must be one the music can stand on.
+    row = std::clamp(row, 0.0, std::max(0.0, music_->lengthRows()));
     music_->seekToRow(row);
     if (paused_) pausedRow_ = row;
     // A stream that had reached its end is stopped by the seek; it plays on.
