@@ -64,12 +64,13 @@ protected:
         writeFile(folder / "soundtrack.mp3", toneMp3(60.0));
     }
 
-    void start(std::vector<std::string> arguments) {
-        std::vector<std::string> argv{ZYR_STUDIO_BINARY, folder.string(), "--size",
+    void start(std::vector<std::string> arguments, const fs::path& source = {}) {
+        const fs::path shown = source.empty() ? folder : source;
+        std::vector<std::string> argv{ZYR_STUDIO_BINARY, shown.string(), "--size",
                                       std::to_string(kWidth) + "x" + std::to_string(kHeight)};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         program = std::make_unique<Program>(x, dir.path(), argv);
-        const auto id = x.waitForWindow("zyr-studio - piece", 30s);
+        const auto id = x.waitForWindow("zyr-studio - " + shown.filename().string(), 30s);
         ASSERT_TRUE(id) << program->errorOutput();
         // Placed, and its first frame drawn over the black it opens with.
         ASSERT_TRUE(waitFor([&] {
@@ -203,6 +204,14 @@ TEST_F(Studio, SavesReloadAtTheSamePositionAndErrorsKeepTheLastPicture) {
     EXPECT_TRUE(waitFor([&] { return rightPixel() == rgb(153, 204, 255); })) << std::hex << rightPixel();
     EXPECT_TRUE(waitFor([&] { return x.screenshot().pixel(where.x + 20, where.y + kHeight - 12) == bottomBefore; }));
 
+    // Deleted, the last good shader stays; re-created, it builds.
+    fs::remove(folder / "fs.glsl");
+    EXPECT_TRUE(waitFor([&] { return program->errorOutput().find("fs.glsl: the file is gone") != std::string::npos; }))
+        << program->errorOutput();
+    EXPECT_EQ(rightPixel(), rgb(153, 204, 255));
+    save("fs.glsl", shader("look.rrr"));
+    EXPECT_TRUE(waitFor([&] { return rightPixel() == rgb(255, 255, 255); })) << std::hex << rightPixel();
+
     // A track text with a mistake keeps the last tracks; its file and line are named.
     save("tracks/level.txt", levelTrack("0.2") + "17 oops\n");
     EXPECT_TRUE(waitFor([&] { return program->errorOutput().find("tracks/level.txt:3") != std::string::npos; }))
@@ -306,6 +315,21 @@ TEST_F(Studio, PictureEqualsTheCapturedFrame) {
     EXPECT_EQ(differing, 0);
     x.key("Escape");
     EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+}
+
+// An archive plays with transport and HUD; edits of the folder it came from
+// change nothing.
+TEST_F(Studio, AnArchivePlaysWithTransportAndReloadsNothing) {
+    content::writeArchive(content::folderEntries(folder), dir / "zyr.dat");
+    start({"--at", "100"}, dir / "zyr.dat");
+    EXPECT_EQ(leftPixel(), rowColour(100, 51));
+    EXPECT_TRUE(keyMovesTo("Next", 132));
+    save("tracks/level.txt", levelTrack("0.6"));
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(leftPixel(), rowColour(132, 51));
+    x.key("Escape");
+    EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
+    EXPECT_EQ(program->errorOutput(), "");
 }
 
 TEST_F(Studio, TermEndsItThroughTheTeardownAndThenByTheSignal) {
