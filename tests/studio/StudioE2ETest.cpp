@@ -154,7 +154,9 @@ TEST_F(Studio, EveryTransportKeyMovesTheRowExactlyAndPauseAndLoopHold) {
         std::this_thread::sleep_for(40ms);
     }
     EXPECT_TRUE(wrapped);
-    EXPECT_LE(highest, 17);  // a frame or so past the end before the wrap lands
+    // The wrap lands on the first frame past the end: a slow frame (a loaded
+    // machine, a sanitizer build) may show a row or two beyond it first.
+    EXPECT_LE(highest, 19);
     EXPECT_GT(highest, 8);
 
     // Loop cleared: the music runs on past its end; paused again, it freezes.
