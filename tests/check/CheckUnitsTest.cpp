@@ -1,14 +1,16 @@
 // The checker's pure parts: compiler log reading, line mapping, the JSON
-// emitter and the command line. No GL, no archive.
+// report and the command line. No GL, no archive.
 #include "CommandLine.h"
 #include "CompileLog.h"
-#include "JsonReader.h"
-#include "JsonWriter.h"
+#include "ReportFormat.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -103,44 +105,72 @@ TEST(SourceLines, FollowsLineDirectivesBackToTheFile) {
     EXPECT_EQ(lines.fileLine(0, 3), 0);
 }
 
-TEST(JsonWriter, StringsRoundTripWhateverBytesTheyHold) {
+TEST(JsonReport, StringsRoundTripWhateverBytesTheyHold) {
     const std::string hostile = std::string("quote\" back\\ tab\t nl\n nul") + '\0' + "\x1f del\x7f é 😀";
-    const JsonValue value = parseJson(jsonString(hostile));
-    EXPECT_EQ(value.string, hostile);
-
     // Malformed UTF-8 (a lone continuation byte, a truncated sequence, an
     // overlong form, a surrogate) becomes U+FFFD and the text stays valid.
     const std::string broken = "a\x80" "b\xC3" "c\xC0\xAF" "d\xED\xA0\x80" "e\xF5";
-    const JsonValue repaired = parseJson(jsonString(broken));
-    EXPECT_EQ(repaired.string,
-              "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD" "d\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
-              "e\xEF\xBF\xBD");
+    CheckReport report;
+    report.archive = hostile;
+    report.add(Severity::Warning, "x.y", broken, hostile);
+    report.entries = {broken, hostile};
+
+    // The library's strict parser refuses malformed UTF-8 itself.
+    const auto doc = nlohmann::json::parse(formatJson(report));
+    EXPECT_EQ(doc.at("archive").get<std::string>(), hostile);
+    EXPECT_EQ(doc.at("findings").at(0).at("message").get<std::string>(), hostile);
+    const std::string repaired = "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD"
+                                 "d\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "e\xEF\xBF\xBD";
+    EXPECT_EQ(doc.at("findings").at(0).at("where").get<std::string>(), repaired);
+    EXPECT_EQ(doc.at("entries").at(0).get<std::string>(), repaired);
+    EXPECT_EQ(doc.at("entries").at(1).get<std::string>(), hostile);
 }
 
-TEST(JsonWriter, DocumentsAreWellFormedAndNumbersExact) {
-    JsonWriter json;
-    json.beginObject();
-    json.key("a").value(1);
-    json.key("b").beginArray().value(0.1).value(-2.5e-300).value(true).null().endArray();
-    json.key("c").beginObject().endObject();
-    json.key("d").beginArray().endArray();
-    json.key("inf").value(std::numeric_limits<double>::infinity());
-    json.key("nan").value(std::nan(""));
-    json.key("big").value(std::uint64_t{18446744073709551615u});
-    json.endObject();
+TEST(JsonReport, DocumentsAreWellFormedAndNumbersExact) {
+    CheckReport report;
+    TrackFileReport track;
+    track.size = 18446744073709551615u;
+    track.declaredKeys = -2147483647 - 1;
+    track.firstRow = -5;
+    track.firstSeconds = 0.1;
+    track.lastRow = 2147483647;
+    track.lastSeconds = -2.5e-300;
+    report.trackFiles = {track, TrackFileReport{}};
+    report.exports.push_back(ExportReport{});
+    report.soundtrack.seconds = std::numeric_limits<double>::infinity();
+    report.soundtrack.rows = std::nan("");
+    report.add(Severity::Error, "a", "b", "c");
 
-    const JsonValue doc = parseJson(json.str());
-    EXPECT_EQ(doc.at("a").number, 1.0);
-    ASSERT_EQ(doc.at("b").array.size(), 4u);
-    EXPECT_EQ(doc.at("b").array[0].number, 0.1);
-    EXPECT_EQ(doc.at("b").array[1].number, -2.5e-300);
-    EXPECT_TRUE(doc.at("b").array[2].boolean);
-    EXPECT_EQ(doc.at("b").array[3].kind, JsonValue::Kind::Null);
-    EXPECT_EQ(doc.at("c").kind, JsonValue::Kind::Object);
-    EXPECT_EQ(doc.at("d").kind, JsonValue::Kind::Array);
-    EXPECT_EQ(doc.at("inf").kind, JsonValue::Kind::Null);
-    EXPECT_EQ(doc.at("nan").kind, JsonValue::Kind::Null);
-    EXPECT_EQ(doc.at("big").number, 18446744073709551615.0);
+    const std::string text = formatJson(report);
+    ASSERT_EQ(text.back(), '\n');
+    const auto doc = nlohmann::ordered_json::parse(text);
+    EXPECT_EQ(doc.at("exitStatus").get<int>(), 1);
+    const auto& first = doc.at("trackFiles").at(0);
+    EXPECT_EQ(first.at("bytes").get<std::uint64_t>(), 18446744073709551615u);
+    EXPECT_EQ(first.at("declaredKeys").get<std::int64_t>(), -2147483648);
+    EXPECT_EQ(first.at("firstRow").get<std::int64_t>(), -5);
+    EXPECT_EQ(first.at("firstSeconds").get<double>(), 0.1);
+    EXPECT_EQ(first.at("lastRow").get<std::int64_t>(), 2147483647);
+    EXPECT_EQ(first.at("lastSeconds").get<double>(), -2.5e-300);
+    // Absent values are null, never a stand-in number; so are non-finite ones.
+    const auto& second = doc.at("trackFiles").at(1);
+    for (const char* key : {"track", "firstRow", "firstSeconds", "lastRow", "lastSeconds"})
+        EXPECT_TRUE(second.at(key).is_null()) << key;
+    EXPECT_TRUE(doc.at("exports").at(0).at("active").is_null());
+    EXPECT_FALSE(doc.at("exports").at(0).contains("tracks"));
+    EXPECT_TRUE(doc.at("soundtrack").at("seconds").is_null());
+    EXPECT_TRUE(doc.at("soundtrack").at("rows").is_null());
+
+    // Scripts and diffs of two reports see the keys in one fixed order.
+    std::vector<std::string> keys;
+    for (const auto& item : doc.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"archive", "archiveOpen", "exitStatus", "errors", "warnings",
+                                              "findings", "entries", "shader", "exports", "trackFiles",
+                                              "parameters", "soundtrack", "logo"}));
+    keys.clear();
+    for (const auto& item : first.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"entry", "track", "bytes", "declaredKeys", "keys", "firstRow",
+                                              "firstSeconds", "lastRow", "lastSeconds"}));
 }
 
 TEST(CommandLine, ArchiveDefaultsToTheCurrentFolder) {

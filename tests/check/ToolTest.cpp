@@ -1,9 +1,9 @@
 // The zyr-check executable: exit status, table and JSON output, the default
 // archive, and a machine without a display.
 #include "CheckFixture.h"
-#include "JsonReader.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -117,28 +117,28 @@ TEST_F(Tool, JsonIsValidAndCarriesTheFindings) {
 
     const ToolRun run = runTool(dir, {"--json", archive.string()}, dir.path());
     EXPECT_EQ(run.status, 1) << run.err;
-    JsonValue doc;
-    ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
-    EXPECT_EQ(doc.at("exitStatus").number, 1.0);
-    EXPECT_EQ(doc.at("errors").number, 1.0);
-    EXPECT_EQ(doc.at("warnings").number, 1.0);
-    const JsonValue& findings = doc.at("findings");
-    ASSERT_EQ(findings.array.size(), 2u);
-    EXPECT_EQ(findings.array[0].at("code").string, "shader.compile");
-    EXPECT_EQ(findings.array[0].at("severity").string, "error");
-    EXPECT_EQ(findings.array[1].at("code").string, "logo.missing");
-    EXPECT_EQ(findings.array[1].at("severity").string, "warning");
+    nlohmann::json doc;
+    ASSERT_NO_THROW(doc = nlohmann::json::parse(run.out)) << run.out;
+    EXPECT_EQ(doc.at("exitStatus").get<double>(), 1.0);
+    EXPECT_EQ(doc.at("errors").get<double>(), 1.0);
+    EXPECT_EQ(doc.at("warnings").get<double>(), 1.0);
+    const auto& findings = doc.at("findings");
+    ASSERT_EQ(findings.size(), 2u);
+    EXPECT_EQ(findings.at(0).at("code").get<std::string>(), "shader.compile");
+    EXPECT_EQ(findings.at(0).at("severity").get<std::string>(), "error");
+    EXPECT_EQ(findings.at(1).at("code").get<std::string>(), "logo.missing");
+    EXPECT_EQ(findings.at(1).at("severity").get<std::string>(), "warning");
 
-    const JsonValue& log = doc.at("shader").at("compileLog");
-    ASSERT_FALSE(log.array.empty());
-    EXPECT_EQ(log.array[0].at("source").string, "\tfloat x = \"\\\x01\xEF\xBF\xBD\x1b[31m;");
+    const auto& log = doc.at("shader").at("compileLog");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.at(0).at("source").get<std::string>(), "\tfloat x = \"\\\x01\xEF\xBF\xBD\x1b[31m;");
 
-    const JsonValue& exports = doc.at("exports");
-    ASSERT_EQ(exports.array.size(), 5u);
-    EXPECT_EQ(exports.array[0].at("name").string, "camPos");
-    EXPECT_EQ(exports.array[0].at("tracks").array.size(), 3u);
-    EXPECT_EQ(doc.at("trackFiles").array.size(), 3u);
-    EXPECT_EQ(doc.at("soundtrack").at("seconds").number, 1.0);
+    const auto& exports = doc.at("exports");
+    ASSERT_EQ(exports.size(), 5u);
+    EXPECT_EQ(exports.at(0).at("name").get<std::string>(), "camPos");
+    EXPECT_EQ(exports.at(0).at("tracks").size(), 3u);
+    EXPECT_EQ(doc.at("trackFiles").size(), 3u);
+    EXPECT_EQ(doc.at("soundtrack").at("seconds").get<double>(), 1.0);
 
     // The table shows the same line without handing escape sequences to the terminal.
     const ToolRun table = runTool(dir, {archive.string()}, dir.path());
@@ -150,22 +150,22 @@ TEST_F(Tool, WithoutADisplayItSaysSoAndChecksTheRest) {
     const std::filesystem::path archive = write(Content::clean().remove("zyr.png"), "zyr.dat");
     const ToolRun run = runTool(dir, {"--json", archive.string()}, dir.path(), {{"DISPLAY", ":31999"}});
     EXPECT_EQ(run.status, 1);
-    const JsonValue doc = parseJson(run.out);
-    const JsonValue& findings = doc.at("findings");
-    ASSERT_EQ(findings.array.size(), 2u) << run.out;
-    EXPECT_EQ(findings.array[0].at("code").string, "shader.no-context");
-    EXPECT_EQ(findings.array[1].at("code").string, "logo.missing");
-    EXPECT_EQ(doc.at("exports").array.size(), 5u);
-    EXPECT_EQ(doc.at("trackFiles").array.size(), 3u);
+    const auto doc = nlohmann::json::parse(run.out);
+    const auto& findings = doc.at("findings");
+    ASSERT_EQ(findings.size(), 2u) << run.out;
+    EXPECT_EQ(findings.at(0).at("code").get<std::string>(), "shader.no-context");
+    EXPECT_EQ(findings.at(1).at("code").get<std::string>(), "logo.missing");
+    EXPECT_EQ(doc.at("exports").size(), 5u);
+    EXPECT_EQ(doc.at("trackFiles").size(), 3u);
 }
 
 TEST_F(Tool, TheDemosOwnArchiveHasNothingWrong) {
     const ToolRun run = runTool(dir, {"--json", ZYR_DEMO_ARCHIVE}, dir.path());
     EXPECT_EQ(run.status, 0) << run.out << run.err;
-    const JsonValue doc = parseJson(run.out);
-    EXPECT_EQ(doc.at("errors").number, 0.0) << run.out;
-    EXPECT_TRUE(doc.at("shader").at("linked").boolean);
-    EXPECT_TRUE(doc.at("soundtrack").at("decodable").boolean);
+    const auto doc = nlohmann::json::parse(run.out);
+    EXPECT_EQ(doc.at("errors").get<double>(), 0.0) << run.out;
+    EXPECT_TRUE(doc.at("shader").at("linked").get<bool>());
+    EXPECT_TRUE(doc.at("soundtrack").at("decodable").get<bool>());
 }
 
 }  // namespace

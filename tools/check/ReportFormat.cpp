@@ -1,6 +1,6 @@
 #include "ReportFormat.h"
 
-#include "JsonWriter.h"
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -215,143 +215,107 @@ std::string formatTable(const CheckReport& report) {
 }
 
 std::string formatJson(const CheckReport& report) {
-    JsonWriter json;
-    json.beginObject();
-    json.key("archive").value(report.archive);
-    json.key("archiveOpen").value(report.archiveOpen);
-    json.key("exitStatus").value(report.exitStatus());
-    json.key("errors").value(static_cast<std::uint64_t>(report.count(Severity::Error)));
-    json.key("warnings").value(static_cast<std::uint64_t>(report.count(Severity::Warning)));
+    // ordered_json: scripts and people diffing two reports see the keys in the
+    // order they always had, not sorted.
+    using Json = nlohmann::ordered_json;
+    // A value that may be absent: null rather than a made-up number.
+    const auto orNull = [](bool present, const auto& value) { return present ? Json(value) : Json(nullptr); };
 
-    json.key("findings").beginArray();
-    for (const Finding& f : report.findings) {
-        json.beginObject();
-        json.key("severity").value(severityName(f.severity));
-        json.key("code").value(f.code);
-        json.key("where").value(f.where);
-        json.key("message").value(f.message);
-        json.endObject();
-    }
-    json.endArray();
+    Json findings = Json::array();
+    for (const Finding& f : report.findings)
+        findings.push_back(
+            {{"severity", severityName(f.severity)}, {"code", f.code}, {"where", f.where}, {"message", f.message}});
 
-    json.key("entries").beginArray();
-    for (const std::string& entry : report.entries) json.value(entry);
-    json.endArray();
-
-    const ShaderReport& shader = report.shader;
-    const auto log = [&](const char* name, const std::vector<LogEntry>& entries) {
-        json.key(name).beginArray();
+    const auto log = [](const std::vector<LogEntry>& entries) {
+        Json out = Json::array();
         for (const LogEntry& e : entries) {
-            json.beginObject();
-            json.key("severity").value(e.severity);
-            if (e.sourceString >= 0) json.key("sourceString").value(e.sourceString);
-            if (e.line > 0) json.key("compilerLine").value(e.line);
-            if (e.fileLine > 0) json.key("line").value(e.fileLine);
-            if (e.column > 0) json.key("column").value(e.column);
-            json.key("message").value(e.message);
-            if (e.fileLine > 0) json.key("source").value(e.source);
-            json.key("text").value(e.text);
-            json.endObject();
+            Json entry = {{"severity", e.severity}};
+            if (e.sourceString >= 0) entry["sourceString"] = e.sourceString;
+            if (e.line > 0) entry["compilerLine"] = e.line;
+            if (e.fileLine > 0) entry["line"] = e.fileLine;
+            if (e.column > 0) entry["column"] = e.column;
+            entry["message"] = e.message;
+            if (e.fileLine > 0) entry["source"] = e.source;
+            entry["text"] = e.text;
+            out.push_back(std::move(entry));
         }
-        json.endArray();
+        return out;
     };
-    json.key("shader").beginObject();
-    json.key("present").value(shader.present);
-    json.key("context").value(shader.contextAvailable);
-    json.key("renderer").value(shader.renderer);
-    json.key("compiled").value(shader.compiled);
-    json.key("linked").value(shader.linked);
-    log("compileLog", shader.compileLog);
-    log("linkLog", shader.linkLog);
-    json.endObject();
+    const ShaderReport& shader = report.shader;
 
-    json.key("exports").beginArray();
+    Json exports = Json::array();
     for (const ExportReport& e : report.exports) {
-        json.beginObject();
-        json.key("name").value(e.name);
-        json.key("kind").value(e.kind);
-        json.key("target").value(e.target);
-        json.key("type").value(e.typeName);
-        json.key("active");
-        if (e.activity == Activity::Unknown) json.null();
-        else json.value(e.activity == Activity::Active);
-        json.key("drivenBy").value(e.drivenBy);
+        Json entry = {{"name", e.name},
+                      {"kind", e.kind},
+                      {"target", e.target},
+                      {"type", e.typeName},
+                      {"active", orNull(e.activity != Activity::Unknown, e.activity == Activity::Active)},
+                      {"drivenBy", e.drivenBy}};
         if (!e.tracks.empty()) {
-            json.key("tracks").beginArray();
-            for (const TrackReference& t : e.tracks) {
-                json.beginObject();
-                json.key("track").value(t.track);
-                json.key("entry").value(t.entry);
-                json.key("exists").value(t.exists);
-                json.endObject();
-            }
-            json.endArray();
+            Json tracks = Json::array();
+            for (const TrackReference& t : e.tracks)
+                tracks.push_back({{"track", t.track}, {"entry", t.entry}, {"exists", t.exists}});
+            entry["tracks"] = std::move(tracks);
         }
-        json.endObject();
+        exports.push_back(std::move(entry));
     }
-    json.endArray();
 
-    json.key("trackFiles").beginArray();
+    Json trackFiles = Json::array();
     for (const TrackFileReport& t : report.trackFiles) {
-        json.beginObject();
-        json.key("entry").value(t.entry);
-        json.key("track");
-        if (t.used) json.value(t.track);
-        else json.null();
-        json.key("bytes").value(t.size);
-        json.key("declaredKeys").value(t.declaredKeys);
-        json.key("keys").value(static_cast<std::uint64_t>(t.keys));
-        json.key("firstRow");
-        if (t.firstRow) json.value(*t.firstRow);
-        else json.null();
-        json.key("firstSeconds");
-        if (t.firstRow) json.value(t.firstSeconds);
-        else json.null();
-        json.key("lastRow");
-        if (t.lastRow) json.value(*t.lastRow);
-        else json.null();
-        json.key("lastSeconds");
-        if (t.lastRow) json.value(t.lastSeconds);
-        else json.null();
-        json.endObject();
+        trackFiles.push_back({{"entry", t.entry},
+                              {"track", orNull(t.used, t.track)},
+                              {"bytes", t.size},
+                              {"declaredKeys", t.declaredKeys},
+                              {"keys", static_cast<std::uint64_t>(t.keys)},
+                              {"firstRow", orNull(t.firstRow.has_value(), t.firstRow.value_or(0))},
+                              {"firstSeconds", orNull(t.firstRow.has_value(), t.firstSeconds)},
+                              {"lastRow", orNull(t.lastRow.has_value(), t.lastRow.value_or(0))},
+                              {"lastSeconds", orNull(t.lastRow.has_value(), t.lastSeconds)}});
     }
-    json.endArray();
 
-    json.key("parameters").beginObject();
-    json.key("present").value(report.parameters.present);
-    json.key("checked").value(report.parameters.checked);
-    json.key("sections").beginArray();
-    for (const ParameterSection& s : report.parameters.sections) {
-        json.beginObject();
-        json.key("key").value(s.key);
-        json.key("selects").value(s.selects);
-        json.endObject();
-    }
-    json.endArray();
-    json.endObject();
+    Json sections = Json::array();
+    for (const ParameterSection& s : report.parameters.sections)
+        sections.push_back({{"key", s.key}, {"selects", s.selects}});
 
     const SoundtrackReport& music = report.soundtrack;
-    json.key("soundtrack").beginObject();
-    json.key("present").value(music.present);
-    json.key("decodable").value(music.decodable);
-    json.key("seconds");
-    if (music.seconds) json.value(*music.seconds);
-    else json.null();
-    json.key("rows");
-    if (music.rows) json.value(*music.rows);
-    else json.null();
-    json.key("sampleRate").value(static_cast<std::int64_t>(music.sampleRate));
-    json.key("channels").value(music.channels);
-    json.endObject();
-
     const LogoReport& logo = report.logo;
-    json.key("logo").beginObject();
-    json.key("present").value(logo.present);
-    json.key("decodable").value(logo.decodable);
-    json.key("width").value(logo.width);
-    json.key("height").value(logo.height);
-    json.endObject();
+    const Json doc = {
+        {"archive", report.archive},
+        {"archiveOpen", report.archiveOpen},
+        {"exitStatus", report.exitStatus()},
+        {"errors", static_cast<std::uint64_t>(report.count(Severity::Error))},
+        {"warnings", static_cast<std::uint64_t>(report.count(Severity::Warning))},
+        {"findings", std::move(findings)},
+        {"entries", report.entries},
+        {"shader",
+         {{"present", shader.present},
+          {"context", shader.contextAvailable},
+          {"renderer", shader.renderer},
+          {"compiled", shader.compiled},
+          {"linked", shader.linked},
+          {"compileLog", log(shader.compileLog)},
+          {"linkLog", log(shader.linkLog)}}},
+        {"exports", std::move(exports)},
+        {"trackFiles", std::move(trackFiles)},
+        {"parameters",
+         {{"present", report.parameters.present},
+          {"checked", report.parameters.checked},
+          {"sections", std::move(sections)}}},
+        {"soundtrack",
+         {{"present", music.present},
+          {"decodable", music.decodable},
+          {"seconds", orNull(music.seconds.has_value(), music.seconds.value_or(0.0))},
+          {"rows", orNull(music.rows.has_value(), music.rows.value_or(0.0))},
+          {"sampleRate", static_cast<std::int64_t>(music.sampleRate)},
+          {"channels", music.channels}}},
+        {"logo",
+         {{"present", logo.present},
+          {"decodable", logo.decodable},
+          {"width", logo.width},
+          {"height", logo.height}}}};
 
-    json.endObject();
-    return json.str() + "\n";
+    // Archive bytes (shader lines, entry names) need not be UTF-8: each
+    // malformed sequence becomes U+FFFD instead of the dump throwing, so the
+    // report is always valid JSON. Non-finite numbers come out as null.
+    return doc.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -6,7 +6,8 @@
 //
 // The table is plain text; bytes from the archive that would act on a
 // terminal (control characters, escape sequences) are shown as \xNN. The JSON
-// is valid UTF-8 whatever the archive holds (JsonWriter.h).
+// is valid UTF-8 whatever the archive holds: malformed sequences become
+// U+FFFD, non-finite numbers null.
 //
 // Ownership: returns new strings; the report is only read. Failure: none.
 #pragma once
