@@ -1,6 +1,7 @@
 // zyr-capture run as the author runs it: a separate process on a display, with
 // archives built here, checked through the files it leaves.
 #include "AudioTestSupport.h"
+#include "CaptureOptions.h"
 #include "CaptureTestSupport.h"
 #include "Desktop.h"
 #include "Mp3.h"
@@ -112,6 +113,49 @@ TEST_F(CaptureTool, FrameCountIsTheRangeTimesTheRate) {
     }
 }
 
+TEST_F(CaptureTool, BarsAndRowsStartOnTheFrameOfTheirSeconds) {
+    writeArchive(toneMp3(3.0));
+    // Bar 1 is row 32, bar 2 row 64: the seconds as an author would work them out.
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "bars", "--fps", "20", "--size", "64x36", "--from", "b1", "--to", "b2"}));
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "rows", "--fps", "20", "--size", "64x36", "--from=r32", "--to=r64"}));
+    ASSERT_NO_FATAL_FAILURE(capture({"--out", "seconds", "--fps", "20", "--size", "64x36", "--from",
+                                     "1.411764705882353", "--to", "2.823529411764706"}));
+    const std::vector<std::string> names = frameNames(dir_ / "seconds");
+    ASSERT_EQ(names.size(), 28u);
+    EXPECT_EQ(frameNames(dir_ / "bars"), names);
+    EXPECT_EQ(frameNames(dir_ / "rows"), names);
+    for (const std::string& name : names) {
+        EXPECT_EQ(readFile(dir_ / "bars" / name), readFile(dir_ / "seconds" / name)) << name;
+        EXPECT_EQ(readFile(dir_ / "rows" / name), readFile(dir_ / "seconds" / name)) << name;
+    }
+    EXPECT_EQ(readFile(dir_ / "bars/soundtrack.wav"), readFile(dir_ / "seconds/soundtrack.wav"));
+    // And the first frame is row 32 itself, not merely the same mistake twice.
+    const std::uint8_t* pixel = readPng(dir_ / "bars" / names.front()).at(20, 35);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixel[c] / 255.0, probeValue(c, 32.0), 1.0 / 255.0 + 1e-9) << c;
+}
+
+TEST(CaptureOptions, MusicalPositionsAreWholeRowsAndBarsWithinTheRowRange) {
+    const auto from = [](const std::string& position) {
+        return zyr::parseCaptureOptions({"--out", "x", "--from", position}).from;
+    };
+    EXPECT_EQ(from("b24"), from("r768"));
+    EXPECT_NEAR(from("r768") * kRowsPerSecond, 768.0, 1e-9);
+    EXPECT_EQ(from("b0"), 0.0);
+    EXPECT_EQ(from("r0"), 0.0);
+    EXPECT_NEAR(from("b67108863") * kRowsPerSecond, 67108863.0 * 32, 1e-3);  // the last bar within 32-bit rows
+    EXPECT_NEAR(from("r2147483647") * kRowsPerSecond, 2147483647.0, 1e-3);
+    EXPECT_EQ(*zyr::parseCaptureOptions({"--out", "x", "--from", "b1", "--to", "r33"}).to, from("r33"));
+    for (const char* bad : {"r-1", "b", "r", "r1e3", "b1.5", "r+4", "r 1", "b-0", "rb1", "r0x10", "R5", "b67108864",
+                            "r2147483648", "r4294967296", "b99999999999999999999", "1b"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(from(bad), zyr::UsageError);
+        EXPECT_THROW(zyr::parseCaptureOptions({"--out", "x", "--to", bad}), zyr::UsageError);
+    }
+    // A musical --to must still come after --from, whichever way each is given.
+    EXPECT_THROW(zyr::parseCaptureOptions({"--out", "x", "--from", "b2", "--to", "r64"}), zyr::UsageError);
+    EXPECT_THROW(zyr::parseCaptureOptions({"--out", "x", "--from", "3", "--to", "b1"}), zyr::UsageError);
+}
+
 TEST_F(CaptureTool, WavIsTheMusicDecoded) {
     // Stereo at 22.05 kHz, so a WAV written with a fixed format would show.
     const std::string& mp3 = toneMp3(2.0, 440.0, {22050, 2});
@@ -152,6 +196,10 @@ TEST_F(CaptureTool, BadUsageExitsTwoWithTheUsage) {
         {"--out", "x", "--size", "640x360x2"},
         {"--out", "x", "--from", "-1"},
         {"--out", "x", "--from", "nan"},
+        {"--out", "x", "--from", "r-1"},
+        {"--out", "x", "--to", "b"},
+        {"--out", "x", "--from", "r1e3"},
+        {"--out", "x", "--to", "b99999999999"},
         {"--out", "x", "--from", "1", "--to", "0.5"},
         {"--out", "x", "--colour", "red"},
         {"--out", "x", "-v"},

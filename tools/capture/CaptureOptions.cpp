@@ -2,18 +2,20 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 namespace zyr {
 
 const char* const kCaptureUsage =
-    "usage: zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from S] [--to S] [--video FILE.mp4]\n"
+    "usage: zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from POS] [--to POS] [--video FILE.mp4]\n"
     "  ARCHIVE      the demo's archive (default: zyr.dat in the current folder)\n"
     "  --out        folder for frame_NNNNNN.png and soundtrack.wav (created; must be empty\n"
     "               or hold only an earlier capture, whose files are replaced)\n"
     "  --fps        frames per second of music, 1..1000 (default 60)\n"
     "  --size       frame size in pixels (default 1280x720)\n"
-    "  --from/--to  music range in seconds (default: all of it)\n"
+    "  --from/--to  music range: seconds, a row (r768) or a bar (b24, 32 rows; bar 0 starts\n"
+    "               the music) (default: all of it)\n"
     "  --video      also mux frames and sound into FILE.mp4 with ffmpeg (needs ffmpeg on PATH)\n";
 
 namespace {
@@ -48,10 +50,23 @@ void parseSize(const std::string& text, CaptureOptions& options) {
     options.height = height;
 }
 
-double parseSeconds(const std::string& name, const std::string& text) {
+// A music position: seconds, a row (r768) or a bar (b24, from bar 0 at row 0).
+// Rows and bars are whole numbers without sign or exponent and stay within the
+// 32-bit rows the tracks use, so an overflow is a usage error, not a wrap.
+double parsePosition(const std::string& name, const std::string& text) {
+    const auto refuse = [&]() -> double {
+        throw UsageError(name + " wants seconds (a number, 0 or more), a row (r768) or a bar (b24), not '" + text +
+                         "'");
+    };
+    if (!text.empty() && (text[0] == 'r' || text[0] == 'b')) {
+        std::uint32_t count = 0;
+        if (!parseNumber(std::string_view(text).substr(1), count)) return refuse();
+        const std::uint64_t row = text[0] == 'b' ? std::uint64_t{count} * kCaptureRowsPerBar : count;
+        if (row > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) return refuse();
+        return captureRowSeconds(static_cast<double>(row));
+    }
     double seconds = 0.0;
-    if (!parseNumber(text, seconds) || !std::isfinite(seconds) || seconds < 0.0)
-        throw UsageError(name + " wants seconds (a number, 0 or more), not '" + text + "'");
+    if (!parseNumber(text, seconds) || !std::isfinite(seconds) || seconds < 0.0) return refuse();
     return seconds;
 }
 
@@ -107,9 +122,9 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
         } else if (argument == "--size") {
             parseSize(value, options);
         } else if (argument == "--from") {
-            options.from = parseSeconds(argument, value);
+            options.from = parsePosition(argument, value);
         } else if (argument == "--to") {
-            options.to = parseSeconds(argument, value);
+            options.to = parsePosition(argument, value);
         } else {
             if (value.empty()) throw UsageError("--video wants a file name");
             options.video = value;

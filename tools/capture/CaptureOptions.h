@@ -1,6 +1,10 @@
 // CaptureOptions: the command line of zyr-capture, read into plain values.
 //
-//     zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from S] [--to S] [--video FILE.mp4]
+//     zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from POS] [--to POS] [--video FILE.mp4]
+//
+// POS is seconds (1.5), a row (r768) or a bar (b24); rows and bars become
+// seconds here, on the player's row clock, so the rest of the tool only sees
+// seconds.
 //
 // Use: parseCaptureOptions(arguments without the program name); the result is
 // checked in itself (ranges, even sizes for video), not against the archive:
@@ -28,13 +32,22 @@ extern const char* const kCaptureUsage;
 constexpr std::uint32_t kMaxCaptureSide = 16384;
 constexpr int kMaxCaptureFps = 1000;
 
+// The player's row clock: 170 beats per minute, 8 rows a beat, 4 beats a bar.
+// Worked as the soundtrack works a row out of seconds, so a row given here
+// lands where the music reports that row.
+constexpr float kCaptureBeatsPerMinute = 170.0f;
+constexpr int kCaptureRowsPerBar = 32;
+constexpr double captureRowSeconds(double row) {
+    return row / ((static_cast<double>(kCaptureBeatsPerMinute) / 60.0) * 8.0);
+}
+
 struct CaptureOptions {
     std::filesystem::path archive;  // zyr.dat in the current folder unless named
     std::filesystem::path out;
     int fps = 60;
     std::uint32_t width = 1280;
     std::uint32_t height = 720;
-    double from = 0.0;
+    double from = 0.0;  // seconds, whichever way it was given
     std::optional<double> to;  // the music's end unless given
     std::optional<std::filesystem::path> video;
     bool help = false;  // -h / --help: print the usage, do nothing else

@@ -1,7 +1,7 @@
 // zyr-capture: renders the presentation offline into numbered PNG frames and the
 // music into a WAV file, one frame every 1/fps seconds of music position.
 //
-//     zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from S] [--to S] [--video FILE.mp4]
+//     zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from POS] [--to POS] [--video FILE.mp4]
 //
 // Frame k is the presentation at music position from + k / fps (set as the
 // nearest whole sample), for k below round((to - from) * fps). The WAV holds the
