@@ -11,6 +11,7 @@
 // the 10 s mark, after start-up's one-off allocations); then frame times (swap
 // to swap) as p50, p90, p99 and max. Memory should stay flat. Ctrl-C ends it
 // early through the same teardown, with the figures so far.
+#include "Desktop.h"
 #include "Launcher.h"
 #include "Presentation.h"
 #include "ResourceArchive.h"
@@ -18,13 +19,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
+#include <exception>
 #include <memory>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -33,48 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-// A private X server, gone with this object. It picks a free display number
-// itself and reports it once it accepts connections.
-class PrivateXvfb {
-public:
-    PrivateXvfb(int width, int height) {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        const std::string fd = std::to_string(fds[1]);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c = 0;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (!number.empty()) display_ = ":" + number;
-    }
-    ~PrivateXvfb() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    PrivateXvfb(const PrivateXvfb&) = delete;
-    PrivateXvfb& operator=(const PrivateXvfb&) = delete;
-
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -125,11 +82,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     installStopHandlers();
-    PrivateXvfb xvfb(width, height);
-    if (xvfb.display().empty()) {
-        std::fprintf(stderr, "bench: Xvfb did not start\n");
+    std::unique_ptr<Xvfb> server;
+    try {
+        server = std::make_unique<Xvfb>(width, height, /*ownProcessGroup=*/true);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench: %s\n", error.what());
         return 1;
     }
+    const Xvfb& xvfb = *server;
     setenv("DISPLAY", xvfb.display().c_str(), 1);
     setenv("MESA_GL_VERSION_OVERRIDE", "4.6", 0);
     setenv("MESA_GLSL_VERSION_OVERRIDE", "460", 0);

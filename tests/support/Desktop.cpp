@@ -61,7 +61,7 @@ std::uint32_t Screenshot::pixel(int x, int y) const {
     return (std::uint32_t{rgb[i]} << 16) | (std::uint32_t{rgb[i + 1]} << 8) | rgb[i + 2];
 }
 
-Xvfb::Xvfb(int width, int height) {
+Xvfb::Xvfb(int width, int height, bool ownProcessGroup) {
     // Xvfb picks a free display number itself and writes it to the pipe once it
     // accepts connections, so there is no race on lock files or sockets.
     int fds[2];
@@ -70,6 +70,7 @@ Xvfb::Xvfb(int width, int height) {
     const std::string fd = std::to_string(fds[1]);
     pid_ = fork();
     if (pid_ == 0) {
+        if (ownProcessGroup) setpgid(0, 0);
         close(fds[0]);
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);

@@ -31,7 +31,10 @@ struct WindowGeometry {
 
 class Xvfb {
 public:
-    explicit Xvfb(int width = 1920, int height = 1080);
+    // ownProcessGroup: the server leaves this process's group, so a Ctrl-C
+    // meant for a program that stops on it cleanly (and then ends the server
+    // itself) does not take the display away first.
+    explicit Xvfb(int width = 1920, int height = 1080, bool ownProcessGroup = false);
     ~Xvfb();
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;
