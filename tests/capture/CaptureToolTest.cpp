@@ -130,7 +130,8 @@ TEST_F(CaptureTool, BarsAndRowsStartOnTheFrameOfTheirSeconds) {
     }
     EXPECT_EQ(readFile(dir_ / "bars/soundtrack.wav"), readFile(dir_ / "seconds/soundtrack.wav"));
     // And the first frame is row 32 itself, not merely the same mistake twice.
-    const std::uint8_t* pixel = readPng(dir_ / "bars" / names.front()).at(20, 35);
+    const Image first = readPng(dir_ / "bars" / names.front());
+    const std::uint8_t* pixel = first.at(20, 35);
     for (int c = 0; c < 3; ++c) EXPECT_NEAR(pixel[c] / 255.0, probeValue(c, 32.0), 1.0 / 255.0 + 1e-9) << c;
 }
 
