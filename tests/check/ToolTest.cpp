@@ -157,6 +157,17 @@ TEST_F(Tool, WithoutADisplayItSaysSoAndChecksTheRest) {
     EXPECT_EQ(findings.at(1).at("code").get<std::string>(), "logo.missing");
     EXPECT_EQ(doc.at("exports").size(), 5u);
     EXPECT_EQ(doc.at("trackFiles").size(), 3u);
+
+    // The parameter file is read by the player's own reader, which needs no
+    // context: its errors are reported without a display too.
+    const std::filesystem::path broken =
+        write(Content::clean().set("fsshader.ini", "[look]\nv0 = 1\n[look\n"), "broken.dat");
+    const auto brokenDoc = nlohmann::json::parse(runTool(dir, {"--json", broken.string()}, dir.path(), {{"DISPLAY", ":31999"}}).out);
+    const auto& brokenFindings = brokenDoc.at("findings");
+    EXPECT_TRUE(std::any_of(brokenFindings.begin(), brokenFindings.end(), [](const auto& finding) {
+        return finding.at("code").template get<std::string>() == "parameters.syntax" &&
+               finding.at("where").template get<std::string>().rfind("fsshader.ini:3:", 0) == 0;
+    })) << brokenDoc.dump();
 }
 
 TEST_F(Tool, TheDemosOwnArchiveHasNothingWrong) {

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ExportFacts facts = checkExports(exports, nullptr, archive, report);
     facts.shaderPresent = report.shader.present;
     checkTracks(facts, archive, report);
-    checkParameters(facts, archive, false, report);
+    checkParameters(facts, archive, report);
     finishExports(facts, report);
     checkSoundtrack(archive, report);
     checkLogo(archive, report);

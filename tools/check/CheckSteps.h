@@ -78,10 +78,8 @@ TrackFileReport analyzeTrack(ResourceArchive& archive, const std::string& entry,
 
 // ---- parameter file ------------------------------------------------------------
 
-// contextAvailable: the player's parser is reached through an EffectShader,
-// which needs the GL context.
-void checkParameters(const ExportFacts& facts, ResourceArchive& archive, bool contextAvailable,
-                     CheckReport& report);
+// Reads the file with the player's own parameter reader; needs no GL context.
+void checkParameters(const ExportFacts& facts, ResourceArchive& archive, CheckReport& report);
 
 // ---- soundtrack and logo ---------------------------------------------------------
 

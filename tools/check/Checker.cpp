@@ -125,7 +125,7 @@ CheckReport checkArchive(const std::filesystem::path& path, const CheckOptions& 
     });
     guarded(report, "tracks", [&] { checkTracks(facts, archive, report); });
     guarded(report, "fsshader.ini",
-            [&] { checkParameters(facts, archive, report.shader.contextAvailable, report); });
+            [&] { checkParameters(facts, archive, report); });
     finishExports(facts, report);
     guarded(report, "soundtrack.mp3", [&] { checkSoundtrack(archive, report); });
     guarded(report, "zyr.png", [&] { checkLogo(archive, report); });

@@ -1,6 +1,6 @@
 #include "CheckSteps.h"
 
-#include "EffectShader.h"
+#include "ParameterFile.h"
 #include "ResourceArchive.h"
 
 #include <toml++/toml.h>
@@ -83,8 +83,7 @@ void checkSection(const std::string& key, const toml::node& node, CheckReport& r
 
 }  // namespace
 
-void checkParameters(const ExportFacts& facts, ResourceArchive& archive, bool contextAvailable,
-                     CheckReport& report) {
+void checkParameters(const ExportFacts& facts, ResourceArchive& archive, CheckReport& report) {
     // Imgui exports the parameter file has to feed.
     const std::vector<std::string> wanted(facts.imguiActive.begin(), facts.imguiActive.end());
     const std::optional<std::string> text = readEntryText(archive, kEntry);
@@ -99,16 +98,11 @@ void checkParameters(const ExportFacts& facts, ResourceArchive& archive, bool co
         }
         return;
     }
-    // The player's parser sits behind an EffectShader, which needs the context;
-    // without one the missing context is already an error of its own.
-    if (!contextAvailable) return;
-
-    // First exactly what the player does with the text: its verdict on syntax
-    // and nesting is the one that counts, and once it accepts the document the
-    // parse below cannot exhaust the stack.
+    // First exactly what the player does with the text (its reader needs no
+    // context): its verdict on syntax and nesting is the one that counts, and
+    // once it accepts the document the parse below cannot exhaust the stack.
     try {
-        EffectShader player(archive, "fs.glsl");
-        player.applyParameters(*text);
+        readParameterFile(*text);
     } catch (const ParameterFileError& error) {
         report.add(Severity::Error, "parameters.syntax",
                    std::string(kEntry) + ":" + std::to_string(error.line()) + ":" + std::to_string(error.column()),
