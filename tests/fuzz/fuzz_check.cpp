@@ -9,10 +9,6 @@
 #include "ReportFormat.h"
 #include "ResourceArchive.h"
 
-#include <zzip/zzip.h>
-
-#include <fcntl.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,20 +19,6 @@ namespace {
 
 constexpr std::size_t kMaxNames = 256;
 
-std::vector<std::string> listEntries(const std::filesystem::path& path) {
-    std::vector<std::string> names;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return names;
-    zzip_error_t error{};
-    ZZIP_DIR* directory = zzip_dir_fdopen(fd, &error);
-    if (!directory) return names;
-    ZZIP_DIRENT entry{};
-    while (names.size() < kMaxNames && zzip_dir_read(directory, &entry)) {
-        if (entry.d_name) names.emplace_back(entry.d_name);
-    }
-    zzip_dir_close(directory);
-    return names;
-}
 
 }  // namespace
 
@@ -47,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ResourceArchive archive(path);
     report.archiveOpen = archive.isOpen();
     if (!archive.isOpen()) return 0;
-    report.entries = listEntries(path);
+    report.entries = listEntries(path, kMaxNames);
 
     std::vector<ExportedUniform> exports;
     if (const std::optional<std::string> text = readEntryText(archive, "fs.glsl")) {
