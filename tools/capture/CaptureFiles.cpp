@@ -125,11 +125,11 @@ void FrameWriter::write(std::size_t index, std::span<const std::uint8_t> rgb, st
     save(index);
 }
 
-void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::span<const std::int16_t> samples) {
+std::vector<std::uint8_t> wavFile(unsigned frequency, unsigned channels, std::span<const std::int16_t> samples) {
     const std::uint64_t dataBytes = samples.size() * sizeof(std::int16_t);
     // RIFF sizes are 32-bit; the whole file must stay below 4 GiB.
     if (dataBytes > std::numeric_limits<std::uint32_t>::max() - 36)
-        throw CaptureError(path.string() + ": the music is too long for a WAV file");
+        throw CaptureError("the music is too long for a WAV file");
     const auto blockAlign = channels * 2;
     std::vector<std::uint8_t> file;
     file.reserve(44 + dataBytes);
@@ -148,6 +148,16 @@ void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::
     tag("data");
     putLittleEndian(file, static_cast<std::uint32_t>(dataBytes), 4);
     for (std::int16_t sample : samples) putLittleEndian(file, static_cast<std::uint16_t>(sample), 2);
+    return file;
+}
+
+void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::span<const std::int16_t> samples) {
+    std::vector<std::uint8_t> file;
+    try {
+        file = wavFile(frequency, channels, samples);
+    } catch (const CaptureError& error) {
+        throw CaptureError(path.string() + ": " + error.what());
+    }
     writeWhole(path.string().c_str(), (path.string() + kPartSuffix).c_str(), file.data(), file.size());
 }
 

@@ -69,7 +69,9 @@ private:
     std::vector<std::uint8_t> png_;
 };
 
-// 16-bit PCM WAV of interleaved samples.
+// The bytes of a 16-bit PCM WAV file of interleaved samples.
+std::vector<std::uint8_t> wavFile(unsigned frequency, unsigned channels, std::span<const std::int16_t> samples);
+// The same written to path.
 void writeWav(const std::filesystem::path& path, unsigned frequency, unsigned channels,
               std::span<const std::int16_t> samples);
 

@@ -1,5 +1,7 @@
 #include "CaptureOptions.h"
 
+#include "VideoMux.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -8,7 +10,8 @@
 namespace zyr {
 
 const char* const kCaptureUsage =
-    "usage: zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from POS] [--to POS] [--video FILE.mp4]\n"
+    "usage: zyr-capture [ARCHIVE] [--out FOLDER] [--fps N] [--size WxH] [--from POS] [--to POS]\n"
+    "                   [--video FILE] [--crf N] [--preset NAME]\n"
     "  ARCHIVE      the demo's archive (default: zyr.dat in the current folder)\n"
     "  --out        folder for frame_NNNNNN.png and soundtrack.wav (created; must be empty\n"
     "               or hold only an earlier capture, whose files are replaced)\n"
@@ -16,7 +19,11 @@ const char* const kCaptureUsage =
     "  --size       frame size in pixels (default 1280x720)\n"
     "  --from/--to  music range: seconds, a row (r768) or a bar (b24, 32 rows; bar 0 starts\n"
     "               the music) (default: all of it)\n"
-    "  --video      also mux frames and sound into FILE.mp4 with ffmpeg (needs ffmpeg on PATH)\n";
+    "  --video      also stream the frames with the sound into FILE through ffmpeg (on PATH):\n"
+    "               .mp4 or .mkv (H.264 and AAC), .webm (VP9 and Opus); at least one of\n"
+    "               --out and --video\n"
+    "  --crf        video quality, 0 best (H.264: 0..51, default 18; VP9: 0..63, default 31)\n"
+    "  --preset     H.264 speed against size: ultrafast .. veryslow (default veryfast)\n";
 
 namespace {
 
@@ -102,7 +109,8 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
             argument.resize(equals);
             hasValue = true;
         }
-        static constexpr std::string_view kKnown[] = {"--out", "--fps", "--size", "--from", "--to", "--video"};
+        static constexpr std::string_view kKnown[] = {"--out", "--fps",   "--size",  "--from",
+                                                      "--to",  "--video", "--crf", "--preset"};
         bool known = false;
         for (std::string_view name : kKnown) known = known || argument == name;
         if (!known) throw UsageError("unknown option '" + argument + "'");
@@ -125,14 +133,36 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
             options.from = parsePosition(argument, value);
         } else if (argument == "--to") {
             options.to = parsePosition(argument, value);
+        } else if (argument == "--crf") {
+            int crf = 0;
+            if (!parseNumber(value, crf) || crf < 0 || crf > 63)
+                throw UsageError("--crf wants a whole number from 0 to 63, not '" + value + "'");
+            options.crf = crf;
+        } else if (argument == "--preset") {
+            if (!isVideoPreset(value))
+                throw UsageError("--preset wants one of " + std::string(kVideoPresets) + ", not '" + value + "'");
+            options.preset = value;
         } else {
             if (value.empty()) throw UsageError("--video wants a file name");
             options.video = value;
         }
     }
 
-    if (!out) throw UsageError("--out FOLDER is required");
-    options.out = *out;
+    if (!out && !options.video) throw UsageError("--out FOLDER or --video FILE is required");
+    options.out = out;
+    if (options.video) {
+        const VideoFormat* format = videoFormatFor(*options.video);
+        if (format == nullptr)
+            throw UsageError("--video wants a file ending in " + std::string(kVideoExtensions) + ", not '" +
+                             options.video->string() + "'");
+        if (options.crf && *options.crf > format->maxCrf)
+            throw UsageError("--crf for " + std::string(format->extension) + " goes from 0 to " +
+                             std::to_string(format->maxCrf));
+        if (options.preset && !format->presets)
+            throw UsageError("--preset is for H.264 video (.mp4, .mkv), not " + std::string(format->extension));
+    } else if (options.crf || options.preset) {
+        throw UsageError("--crf and --preset go with --video");
+    }
     options.archive = archive ? *archive : std::filesystem::path("zyr.dat");
     if (options.to && *options.to <= options.from) throw UsageError("--to must come after --from");
     // The usual video encoders subsample colour by two in both directions.

@@ -1,6 +1,9 @@
 // CaptureOptions: the command line of zyr-capture, read into plain values.
 //
-//     zyr-capture [ARCHIVE] --out FOLDER [--fps N] [--size WxH] [--from POS] [--to POS] [--video FILE.mp4]
+//     zyr-capture [ARCHIVE] [--out FOLDER] [--fps N] [--size WxH] [--from POS] [--to POS]
+//                 [--video FILE] [--crf N] [--preset NAME] [--png-level N]
+//
+// At least one of --out and --video; --crf and --preset only with --video.
 //
 // POS is seconds (1.5), a row (r768) or a bar (b24); rows and bars become
 // seconds here, on the player's row clock, so the rest of the tool only sees
@@ -43,13 +46,15 @@ constexpr double captureRowSeconds(double row) {
 
 struct CaptureOptions {
     std::filesystem::path archive;  // zyr.dat in the current folder unless named
-    std::filesystem::path out;
+    std::optional<std::filesystem::path> out;  // PNG frames and the WAV
     int fps = 60;
     std::uint32_t width = 1280;
     std::uint32_t height = 720;
     double from = 0.0;  // seconds, whichever way it was given
     std::optional<double> to;  // the music's end unless given
     std::optional<std::filesystem::path> video;
+    std::optional<int> crf;             // the video format's default unless given
+    std::optional<std::string> preset;  // the default preset unless given
     bool help = false;  // -h / --help: print the usage, do nothing else
 };
 

@@ -45,43 +45,21 @@ void throwIfStopped() {
                                            : "stopped by signal " + std::to_string(signal));
 }
 
-// The video is muxed under a name of its own and linked into place when ffmpeg
-// is done, so a failed or stopped mux never leaves a short video under the name
-// asked for. The extension stays last: ffmpeg picks the container by it.
-void muxVideo(const fs::path& ffmpeg, const CaptureOptions& options) {
-    const fs::path& video = *options.video;
-    const fs::path part = video.parent_path() / (video.stem().string() + kPartSuffix + video.extension().string());
-    // From here on a file under the part name is this run's to remove.
-    if (fs::exists(part)) throw CaptureError(part.string() + " already exists; remove it or choose another video name");
-    std::error_code ignored;
-    int status = 0;
-    try {
-        status = runProgram(videoMuxCommand(ffmpeg, options.out, options.fps, part));
-    } catch (const CaptureError&) {
-        fs::remove(part, ignored);
-        throw;
-    }
-    if (status != 0) {
-        fs::remove(part, ignored);
-        throw CaptureError("ffmpeg failed with status " + std::to_string(status) + "; the frames and sound are in " +
-                           options.out.string());
-    }
-    // link refuses an existing name, where rename would replace it.
-    const bool placed = ::link(part.c_str(), video.c_str()) == 0;
-    const int error = errno;
-    fs::remove(part);
-    if (!placed) throw CaptureError(video.string() + ": " + std::strerror(error));
-}
-
 void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     // Everything that can be refused is refused before the first frame: a long
     // render should not end in an error that was known at the start.
     std::optional<fs::path> ffmpeg;
+    const VideoFormat* format = nullptr;
     if (options.video) {
+        format = videoFormatFor(*options.video);
+        if (format == nullptr) throw CaptureError("no video format for " + options.video->string());
         ffmpeg = findOnPath("ffmpeg");
         if (!ffmpeg) throw CaptureError("--video needs ffmpeg, and there is no ffmpeg on PATH");
         if (fs::exists(*options.video))
             throw CaptureError(options.video->string() + " already exists; a video is never overwritten");
+        const fs::path part = videoPartPath(*options.video);
+        if (fs::exists(part)) throw CaptureError(part.string() + " already exists; remove it or choose another video name");
+        checkEncoders(*ffmpeg, *format);
     }
 
     if (!fs::is_regular_file(options.archive)) throw CaptureError("no archive at " + options.archive.string());
@@ -89,7 +67,7 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     if (!archive.isOpen()) throw CaptureError(options.archive.string() + " is not a zip archive");
     if (ArchiveFile* music = archive.openFile(kMusicEntry)) archive.closeFile(music);
     else throw CaptureError(options.archive.string() + " has no " + kMusicEntry);
-    checkOutputFolder(options.out);
+    if (options.out) checkOutputFolder(*options.out);
 
     CaptureSession session(archive, options.width, options.height);
     const double length = session.musicSeconds();
@@ -109,39 +87,57 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
         throw CaptureError(secondsText(options.from) + " to " + secondsText(to) + " holds no frame at " +
                            std::to_string(options.fps) + " fps");
 
-    prepareOutputFolder(options.out);
-    FramePipeline pipeline(options.out, options.width, options.height, std::thread::hardware_concurrency());
-    CaptureProgress progress(err, frames, ::isatty(::fileno(err)) == 1);
-    for (std::size_t k = 0; k < frames; ++k) {
-        throwIfStopped();
-        session.renderAt(options.from + static_cast<double>(k) / options.fps);
-        session.readBack(pipeline.acquire());
-        pipeline.submit(k);
-        progress.update(pipeline.written());
-    }
-    pipeline.finish();
-    progress.update(frames);
-    progress.finish();
-    throwIfStopped();
-
+    // The sound first: the video takes it alongside the frames.
     std::vector<std::int16_t> samples;
     if (!audioStreamDecodeAll(session.stream(), samples)) throw CaptureError("the music could not be decoded again");
     const std::size_t decodedFrames = samples.size() / info.channels;
     const std::size_t first = std::min<std::size_t>(session.musicFrameAt(options.from), decodedFrames);
     const std::size_t last =
         options.to ? std::clamp<std::size_t>(session.musicFrameAt(to), first, decodedFrames) : decodedFrames;
-    writeWav(options.out / kCaptureWavName, info.frequency, info.channels,
-             std::span<const std::int16_t>(samples).subspan(first * info.channels, (last - first) * info.channels));
+    const std::span<const std::int16_t> range =
+        std::span<const std::int16_t>(samples).subspan(first * info.channels, (last - first) * info.channels);
 
-    std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", options.out.string().c_str(), frames,
-                 options.width, options.height, options.fps, secondsText(options.from).c_str(),
-                 secondsText(to).c_str(), kCaptureWavName);
-
-    if (ffmpeg) {
-        throwIfStopped();
-        muxVideo(*ffmpeg, options);
-        std::fprintf(out, "%s: video\n", options.video->string().c_str());
+    std::optional<VideoEncoder> video;
+    if (options.video)
+        video.emplace(*ffmpeg, *options.video, *format, VideoSettings{options.crf, options.preset}, options.width,
+                      options.height, options.fps, wavFile(info.frequency, info.channels, range));
+    std::optional<FramePipeline> pipeline;
+    if (options.out) {
+        prepareOutputFolder(*options.out);
+        pipeline.emplace(*options.out, options.width, options.height, std::thread::hardware_concurrency());
     }
+    CaptureProgress progress(err, frames, ::isatty(::fileno(err)) == 1);
+    for (std::size_t k = 0; k < frames; ++k) {
+        throwIfStopped();
+        session.renderAt(options.from + static_cast<double>(k) / options.fps);
+        if (pipeline) {
+            const std::span<std::uint8_t> rgb = pipeline->acquire();
+            session.readBack(rgb);
+            if (video) video->write(rgb);
+            pipeline->submit(k);
+            progress.update(pipeline->written());
+        } else {
+            video->write(session.readBack());
+            progress.update(k + 1);
+        }
+    }
+    if (pipeline) pipeline->finish();
+    throwIfStopped();
+    if (video) video->finish();
+    progress.update(frames);
+    progress.finish();
+    throwIfStopped();
+
+    if (options.out) {
+        writeWav(*options.out / kCaptureWavName, info.frequency, info.channels, range);
+        std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", options.out->string().c_str(),
+                     frames, options.width, options.height, options.fps, secondsText(options.from).c_str(),
+                     secondsText(to).c_str(), kCaptureWavName);
+    }
+    if (video)
+        std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) with sound\n",
+                     options.video->string().c_str(), frames, options.width, options.height, options.fps,
+                     secondsText(options.from).c_str(), secondsText(to).c_str());
 }
 
 }  // namespace

@@ -1,40 +1,108 @@
-// VideoMux: frames and sound of a capture muxed into one video by ffmpeg, when
-// the machine has it. ffmpeg is run, never linked: a tool that only renders
-// frames needs no video libraries.
+// VideoMux: frames streamed from the renderer into ffmpeg through a pipe, with
+// the soundtrack muxed in, into one video file. ffmpeg is run, never linked: a
+// tool that renders frames needs no video libraries.
 //
 // Use:
-//     if (auto ffmpeg = findOnPath("ffmpeg"))
-//         int status = runProgram(videoMuxCommand(*ffmpeg, folder, 60, "demo.mp4"));
+//     const VideoFormat& format = videoFormatFor("demo.mp4");   // by extension
+//     checkEncoders(*findOnPath("ffmpeg"), format);             // before rendering
+//     VideoEncoder video(ffmpeg, "demo.mp4", format, settings, 1280, 720, 60, wavBytes);
+//     for (each frame) video.write(rgb);                        // top row first, 3 bytes a pixel
+//     video.finish();                                           // the file is in place
 //
-// Ownership: plain values. The child process is waited for before runProgram
-// returns; on a stop request (StopRequest.h) it is sent SIGTERM (SIGKILL after
-// two seconds) and reaped first.
+// ffmpeg writes under a part name (demo.part.mp4, the extension last, since
+// ffmpeg picks the container by it); finish links it to the name asked for once
+// ffmpeg succeeded. The WAV bytes go to ffmpeg on a pipe of their own, from a
+// thread, so neither pipe can block the other.
 //
-// Failure: findOnPath returns nothing when no executable of that name is on
-// PATH. runProgram throws CaptureError when the program cannot be started, is
-// killed by a signal or was ended by a stop request, and otherwise returns its
-// exit status.
+// Ownership: VideoEncoder owns the ffmpeg process, both pipes, the audio thread
+// and the part file. Destroyed before finish returned (an error, a stop), it
+// ends ffmpeg (SIGTERM, SIGKILL two seconds later), reaps it and removes the
+// part file: nothing is left under either name. SIGPIPE is ignored from the
+// first encoder on, so a dead ffmpeg shows as a failed write, not as this
+// process killed.
+//
+// Failure: CaptureError throughout. Before rendering: an extension no format is
+// known for, an ffmpeg without the encoders the format needs, a video or part
+// file that exists. While rendering and in finish: ffmpeg exiting, failing or
+// killed, with its last error line; a stop request (StopRequest.h), once ffmpeg
+// is gone.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace zyr {
+
+struct VideoFormat {
+    std::string_view extension;     // ".mp4"
+    std::string_view videoEncoder;  // ffmpeg's encoder names
+    std::string_view audioEncoder;
+    int maxCrf;
+    int defaultCrf;
+    bool presets;  // takes x264's --preset names
+};
+
+// The format of a video file name by its extension (any case); nullptr when
+// none is known. The list of extensions is kVideoExtensions.
+const VideoFormat* videoFormatFor(const std::filesystem::path& video);
+extern const char* const kVideoExtensions;
+// x264's preset names, fastest first, and the one used when none is given.
+bool isVideoPreset(std::string_view name);
+extern const char* const kVideoPresets;
+extern const char* const kDefaultVideoPreset;
 
 // The first executable regular file called name in the folders of PATH.
 std::optional<std::filesystem::path> findOnPath(std::string_view name);
 
-// ffmpeg's command line: the folder's frames at fps with its soundtrack.wav into
-// video (H.264 in 4:2:0, which every player takes, and AAC); an existing video
-// is not overwritten.
-std::vector<std::string> videoMuxCommand(const std::filesystem::path& ffmpeg, const std::filesystem::path& folder,
-                                         int fps, const std::filesystem::path& video);
+// Refuses, naming what is missing, when ffmpeg lacks an encoder the format needs.
+void checkEncoders(const std::filesystem::path& ffmpeg, const VideoFormat& format);
 
-// Runs command[0] with the arguments, standard input closed to it; its output
-// goes where this process's does.
-int runProgram(const std::vector<std::string>& command);
+struct VideoSettings {
+    std::optional<int> crf;             // the format's default when empty
+    std::optional<std::string> preset;  // kDefaultVideoPreset when empty
+};
+
+// The part name a video is written under.
+std::filesystem::path videoPartPath(const std::filesystem::path& video);
+
+class VideoEncoder {
+public:
+    VideoEncoder(const std::filesystem::path& ffmpeg, const std::filesystem::path& video, const VideoFormat& format,
+                 const VideoSettings& settings, std::uint32_t width, std::uint32_t height, int fps,
+                 std::vector<std::uint8_t> wav);
+    ~VideoEncoder();
+
+    VideoEncoder(const VideoEncoder&) = delete;
+    VideoEncoder& operator=(const VideoEncoder&) = delete;
+
+    // Hands one frame (width * height * 3 bytes) to ffmpeg; waits while it is busy.
+    void write(std::span<const std::uint8_t> rgb);
+    // Ends the stream, waits for ffmpeg and puts the video in place.
+    void finish();
+
+private:
+    [[noreturn]] void failed();   // ffmpeg ended early or badly: reap it and throw its message
+    void stop();                  // ends ffmpeg if it runs, reaps it, joins the audio thread
+    std::string lastError() const;
+
+    std::filesystem::path video_;
+    std::filesystem::path part_;
+    std::size_t frameBytes_;
+    pid_t child_ = -1;
+    int status_ = 0;      // ffmpeg's wait status once reaped
+    int frames_ = -1;     // write end of ffmpeg's standard input
+    int errors_ = -1;     // ffmpeg's standard error, kept in an unnamed file
+    std::vector<std::uint8_t> wav_;
+    std::jthread audio_;  // writes wav_ into ffmpeg's audio pipe
+    bool done_ = false;
+};
 
 }  // namespace zyr
