@@ -11,5 +11,6 @@ pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
 pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
+pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 
 find_program(LAME_EXECUTABLE lame REQUIRED)

@@ -33,10 +33,14 @@ TEST(CaptureLoop, AllocatesNothingPerFrameOnceRunning) {
     std::FILE* quiet = std::fopen("/dev/null", "w");
     ASSERT_NE(quiet, nullptr);
     zyr::CaptureProgress progress(quiet, 100, false);
+    // As the tool runs it: frame k is collected from its pixel buffer while
+    // frame k + 1 is drawn.
     auto frame = [&](int k) {
         session.renderAt(k / 60.0);
-        session.readBack(pipeline.acquire());
-        pipeline.submit(static_cast<std::size_t>(k));
+        session.queueReadBack();
+        if (k == 0) return;
+        session.takeReadBack(pipeline.acquire());
+        pipeline.submit(static_cast<std::size_t>(k - 1));
         progress.update(pipeline.written());
     };
     // The first frame builds the program: that may allocate.
@@ -45,14 +49,63 @@ TEST(CaptureLoop, AllocatesNothingPerFrameOnceRunning) {
     std::size_t allocations = 0;
     {
         AllocationCounter counter;
-        for (int k = 3; k < 100; ++k) frame(k);
+        for (int k = 3; k < 101; ++k) frame(k);
+        session.takeReadBack(pipeline.acquire());
+        pipeline.submit(100);
         pipeline.finish();
         allocations = counter.calls();
     }
     std::fclose(quiet);
     EXPECT_EQ(allocations, 0u);
-    EXPECT_EQ(pipeline.written(), 100u);
-    EXPECT_EQ(readPng(dir / "frame_000099.png").width, 64);
+    EXPECT_EQ(pipeline.written(), 101u);
+    EXPECT_EQ(readPng(dir / "frame_000100.png").width, 64);
+}
+
+// The overlapped readback gives the pixels the direct one gives, frame by
+// frame, and every PNG level stores exactly them, the same bytes each time.
+TEST(CaptureLoop, PixelBuffersAndEveryPngLevelKeepThePixelsExactly) {
+    TempDir dir;
+    writeZip(dir / "zyr.dat", probeEntries(toneMp3(2.0)));
+    ResourceArchive archive(dir / "zyr.dat");
+    constexpr std::uint32_t kWidth = 97, kHeight = 41;  // odd rows: no padding assumed
+    CaptureSession session(archive, kWidth, kHeight);
+    std::vector<std::vector<std::uint8_t>> direct;
+    std::vector<std::uint8_t> queued(std::size_t{kWidth} * kHeight * 3);
+    for (int k = 0; k < 6; ++k) {
+        session.renderAt(0.3 * k);
+        const std::span<const std::uint8_t> now = session.readBack();
+        direct.emplace_back(now.begin(), now.end());
+        session.queueReadBack();
+        if (k == 0) continue;
+        session.takeReadBack(queued);
+        EXPECT_EQ(queued, direct[static_cast<std::size_t>(k - 1)]) << "frame " << k - 1;
+    }
+    session.queueReadBack();
+    EXPECT_THROW(session.queueReadBack(), zyr::CaptureError) << "two queued: a third has no buffer";
+    for (int twice = 0; twice < 2; ++twice) {
+        session.takeReadBack(queued);
+        EXPECT_EQ(queued, direct.back());
+    }
+    EXPECT_THROW(session.takeReadBack(queued), zyr::CaptureError);
+    EXPECT_NE(direct.front(), direct.back()) << "the frames should differ";
+
+    std::size_t stored = 0;
+    std::size_t smallest = 0;
+    for (int level = 0; level <= zyr::kMaxPngLevel; ++level) {
+        SCOPED_TRACE(level);
+        zyr::FrameWriter writer(dir.path(), level);
+        writer.write(7, direct[3], kWidth, kHeight);
+        const std::vector<std::uint8_t> png = writer.png();
+        writer.encode(direct[3], kWidth, kHeight);
+        EXPECT_EQ(writer.png(), png) << "same pixels and level, other bytes";
+        const Image image = readPng(dir / "frame_000007.png");
+        ASSERT_EQ(image.width, static_cast<int>(kWidth));
+        EXPECT_EQ(image.rgb, direct[3]);
+        if (level == 0) stored = png.size();
+        smallest = png.size();
+    }
+    EXPECT_LT(smallest * 4, stored) << "level 9 should be far smaller than stored rows";
+    EXPECT_THROW(zyr::FrameWriter(dir.path(), 10), zyr::CaptureError);
 }
 
 TEST(CaptureLoop, PipelineWritesTheFramesItWasGivenAndReportsFailures) {

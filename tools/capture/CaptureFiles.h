@@ -40,6 +40,10 @@ constexpr const char* kCaptureWavName = "soundtrack.wav";
 constexpr const char* kCaptureFramePattern = "frame_%06d.png";
 // Appended to a file's name while it is being written.
 constexpr const char* kPartSuffix = ".part";
+// PNG compression: 0 fastest (stored) to 9 smallest; the default is the one
+// that keeps pace with the renderer on two cores.
+constexpr int kMaxPngLevel = 9;
+constexpr int kDefaultPngLevel = 2;
 
 bool isCaptureFileName(std::string_view name);
 void checkOutputFolder(const std::filesystem::path& folder);
@@ -47,11 +51,13 @@ void prepareOutputFolder(const std::filesystem::path& folder);
 
 class FrameWriter {
 public:
-    explicit FrameWriter(const std::filesystem::path& folder);
+    explicit FrameWriter(const std::filesystem::path& folder, int level = kDefaultPngLevel);
     // Also makes room for the PNG of a frame of that size up front.
-    FrameWriter(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height);
+    FrameWriter(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height,
+                int level = kDefaultPngLevel);
 
-    // Encodes rgb (8-bit RGB, top row first, rows packed) as PNG and writes it
+    // Encodes rgb (8-bit RGB, top row first, rows packed) as PNG (libspng at
+    // the writer's level) and writes it
     // as frame number index.
     void write(std::size_t index, std::span<const std::uint8_t> rgb, std::uint32_t width, std::uint32_t height);
     // The two halves of write, for measuring them apart.
@@ -66,6 +72,7 @@ private:
     std::string path_;        // folder, separator, then the current frame's name
     std::size_t nameStart_;   // where the frame's name begins in path_
     std::string partPath_;    // path_ and the part suffix
+    int level_;
     std::vector<std::uint8_t> png_;
 };
 

@@ -1,5 +1,6 @@
 #include "CaptureOptions.h"
 
+#include "CaptureFiles.h"
 #include "VideoMux.h"
 
 #include <charconv>
@@ -11,7 +12,7 @@ namespace zyr {
 
 const char* const kCaptureUsage =
     "usage: zyr-capture [ARCHIVE] [--out FOLDER] [--fps N] [--size WxH] [--from POS] [--to POS]\n"
-    "                   [--video FILE] [--crf N] [--preset NAME]\n"
+    "                   [--video FILE] [--crf N] [--preset NAME] [--png-level N]\n"
     "  ARCHIVE      the demo's archive (default: zyr.dat in the current folder)\n"
     "  --out        folder for frame_NNNNNN.png and soundtrack.wav (created; must be empty\n"
     "               or hold only an earlier capture, whose files are replaced)\n"
@@ -23,7 +24,8 @@ const char* const kCaptureUsage =
     "               .mp4 or .mkv (H.264 and AAC), .webm (VP9 and Opus); at least one of\n"
     "               --out and --video\n"
     "  --crf        video quality, 0 best (H.264: 0..51, default 18; VP9: 0..63, default 31)\n"
-    "  --preset     H.264 speed against size: ultrafast .. veryslow (default veryfast)\n";
+    "  --preset     H.264 speed against size: ultrafast .. veryslow (default veryfast)\n"
+    "  --png-level  PNG compression, 0 fastest (stored) .. 9 smallest (default 2)\n";
 
 namespace {
 
@@ -110,7 +112,7 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
             hasValue = true;
         }
         static constexpr std::string_view kKnown[] = {"--out", "--fps",   "--size",  "--from",
-                                                      "--to",  "--video", "--crf", "--preset"};
+                                                      "--to",  "--video", "--crf", "--preset", "--png-level"};
         bool known = false;
         for (std::string_view name : kKnown) known = known || argument == name;
         if (!known) throw UsageError("unknown option '" + argument + "'");
@@ -138,6 +140,12 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
             if (!parseNumber(value, crf) || crf < 0 || crf > 63)
                 throw UsageError("--crf wants a whole number from 0 to 63, not '" + value + "'");
             options.crf = crf;
+        } else if (argument == "--png-level") {
+            int level = 0;
+            if (!parseNumber(value, level) || level < 0 || level > kMaxPngLevel)
+                throw UsageError("--png-level wants a whole number from 0 to " + std::to_string(kMaxPngLevel) +
+                                 ", not '" + value + "'");
+            options.pngLevel = level;
         } else if (argument == "--preset") {
             if (!isVideoPreset(value))
                 throw UsageError("--preset wants one of " + std::string(kVideoPresets) + ", not '" + value + "'");
@@ -149,6 +157,7 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
     }
 
     if (!out && !options.video) throw UsageError("--out FOLDER or --video FILE is required");
+    if (options.pngLevel && !out) throw UsageError("--png-level goes with --out");
     options.out = out;
     if (options.video) {
         const VideoFormat* format = videoFormatFor(*options.video);

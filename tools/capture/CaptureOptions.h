@@ -55,6 +55,7 @@ struct CaptureOptions {
     std::optional<std::filesystem::path> video;
     std::optional<int> crf;             // the video format's default unless given
     std::optional<std::string> preset;  // the default preset unless given
+    std::optional<int> pngLevel;        // kDefaultPngLevel unless given; only with --out
     bool help = false;  // -h / --help: print the usage, do nothing else
 };
 

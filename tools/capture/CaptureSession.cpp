@@ -108,25 +108,61 @@ std::span<const std::uint8_t> CaptureSession::readBack() {
     return rgb_;
 }
 
-void CaptureSession::readBack(std::span<std::uint8_t> rgb) {
-    const std::size_t rowPixels = width_;
-    if (rgb.size() < rowPixels * height_ * 3) throw CaptureError("frame buffer too small");
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_), GL_RGBA, GL_UNSIGNED_BYTE,
-                 rgba_.data());
+namespace {
 
-    // GL's rows run bottom to top, image files' top to bottom. Alpha is dropped:
-    // the player's window shows the colour alone.
-    for (std::size_t y = 0; y < height_; ++y) {
-        const std::uint8_t* in = rgba_.data() + (height_ - 1 - y) * rowPixels * 4;
-        std::uint8_t* out = rgb.data() + y * rowPixels * 3;
-        for (std::size_t x = 0; x < rowPixels; ++x, in += 4, out += 3) {
+// GL's rows run bottom to top, image files' top to bottom. Alpha is dropped:
+// the player's window shows the colour alone.
+void toTopDownRgb(const std::uint8_t* rgba, std::uint8_t* rgb, std::size_t width, std::size_t height) {
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = rgba + (height - 1 - y) * width * 4;
+        std::uint8_t* out = rgb + y * width * 3;
+        for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];
         }
     }
+}
+
+}  // namespace
+
+void CaptureSession::readBack(std::span<std::uint8_t> rgb) {
+    if (rgb.size() < std::size_t{width_} * height_ * 3) throw CaptureError("frame buffer too small");
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_), GL_RGBA, GL_UNSIGNED_BYTE,
+                 rgba_.data());
+    toTopDownRgb(rgba_.data(), rgb.data(), width_, height_);
+}
+
+void CaptureSession::queueReadBack() {
+    if (queued_ == kPixelBuffers) throw CaptureError("more frames queued for reading than pixel buffers");
+    const auto bytes = static_cast<GLsizeiptr>(rgba_.size());
+    if (pixelBuffers_[0] == 0) {
+        glCreateBuffers(static_cast<GLsizei>(kPixelBuffers), pixelBuffers_.data());
+        for (std::uint32_t buffer : pixelBuffers_)
+            glNamedBufferStorage(buffer, bytes, nullptr, GL_MAP_READ_BIT | GL_CLIENT_STORAGE_BIT);
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, pixelBuffers_[(oldest_ + queued_) % kPixelBuffers]);
+    // Into the bound buffer: returns without waiting for the copy.
+    glReadPixels(0, 0, static_cast<GLsizei>(width_), static_cast<GLsizei>(height_), GL_RGBA, GL_UNSIGNED_BYTE,
+                 nullptr);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    ++queued_;
+}
+
+void CaptureSession::takeReadBack(std::span<std::uint8_t> rgb) {
+    if (queued_ == 0) throw CaptureError("no frame queued for reading");
+    if (rgb.size() < std::size_t{width_} * height_ * 3) throw CaptureError("frame buffer too small");
+    const std::uint32_t buffer = pixelBuffers_[oldest_];
+    const void* pixels = glMapNamedBufferRange(buffer, 0, static_cast<GLsizeiptr>(rgba_.size()), GL_MAP_READ_BIT);
+    if (pixels == nullptr) throw CaptureError("a pixel buffer could not be mapped for reading");
+    toTopDownRgb(static_cast<const std::uint8_t*>(pixels), rgb.data(), width_, height_);
+    glUnmapNamedBuffer(buffer);
+    oldest_ = (oldest_ + 1) % kPixelBuffers;
+    --queued_;
 }
 
 }  // namespace zyr

@@ -6,6 +6,12 @@
 //     session.renderAt(2.5);                       // the frame the player shows 2.5 s into the music
 //     std::span<const std::uint8_t> rgb = session.readBack();   // top row first, 3 bytes a pixel
 //
+// Or overlapped: queueReadBack() after each renderAt starts the copy into a
+// pixel buffer object, and takeReadBack(rgb) one frame later collects it, so the
+// driver copies a frame while the next one is drawn:
+//     session.renderAt(t0); session.queueReadBack();
+//     session.renderAt(t1); session.queueReadBack(); session.takeReadBack(rgb0);  ...
+//
 // The frame is the player's own: the session sets the audio layer's offline
 // clock and calls Presentation::render(), so the sync store, the effect shader
 // and the screen quad run exactly their code in the player. It draws into a
@@ -24,7 +30,7 @@
 // Failure: throws CaptureError when the offline clock cannot be chosen (a device
 // is open), for music that does not decode, a window or framebuffer of another
 // size than asked, a position the ended music can no longer take, and a buffer
-// too small for a frame. The
+// too small for a frame, a queue overfilled or taken from empty. The
 // presentation's own errors (no GLFW, no 4.6 context, no soundtrack entry, an
 // invalid parameter file) pass through as they are.
 #pragma once
@@ -32,6 +38,8 @@
 #include "AudioLayer.h"
 #include "CaptureError.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -67,6 +75,14 @@ public:
     // The same into rgb, which holds width * height * 3 bytes.
     void readBack(std::span<std::uint8_t> rgb);
 
+    // Starts reading the frame drawn last into a pixel buffer; up to
+    // kPixelBuffers frames may wait to be taken.
+    void queueReadBack();
+    // The oldest queued frame into rgb, as readBack(rgb) gives it.
+    void takeReadBack(std::span<std::uint8_t> rgb);
+    std::size_t queuedReadBacks() const { return queued_; }
+    static constexpr std::size_t kPixelBuffers = 2;
+
     Presentation& presentation() { return *presentation_; }
 
 private:
@@ -78,6 +94,9 @@ private:
     bool primed_ = false;
     std::vector<std::uint8_t> rgba_;  // as read: bottom row first
     std::vector<std::uint8_t> rgb_;  // for readBack() without a buffer of the caller's
+    std::array<std::uint32_t, kPixelBuffers> pixelBuffers_{};  // made on first queueReadBack
+    std::size_t oldest_ = 0;  // ring of queued pixel buffers
+    std::size_t queued_ = 0;
 };
 
 }  // namespace zyr

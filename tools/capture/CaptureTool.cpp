@@ -104,23 +104,27 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     std::optional<FramePipeline> pipeline;
     if (options.out) {
         prepareOutputFolder(*options.out);
-        pipeline.emplace(*options.out, options.width, options.height, std::thread::hardware_concurrency());
+        pipeline.emplace(*options.out, options.width, options.height, std::thread::hardware_concurrency(),
+                         options.pngLevel.value_or(kDefaultPngLevel));
     }
     CaptureProgress progress(err, frames, ::isatty(::fileno(err)) == 1);
+    std::vector<std::uint8_t> videoFrame;
+    if (!pipeline) videoFrame.resize(std::size_t{options.width} * options.height * 3);
+    // Frame k is read back while frame k + 1 is drawn: collected one frame late.
+    auto deliver = [&](std::size_t k) {
+        const std::span<std::uint8_t> rgb = pipeline ? pipeline->acquire() : std::span<std::uint8_t>(videoFrame);
+        session.takeReadBack(rgb);
+        if (video) video->write(rgb);
+        if (pipeline) pipeline->submit(k);
+        progress.update(pipeline ? pipeline->written() : k + 1);
+    };
     for (std::size_t k = 0; k < frames; ++k) {
         throwIfStopped();
         session.renderAt(options.from + static_cast<double>(k) / options.fps);
-        if (pipeline) {
-            const std::span<std::uint8_t> rgb = pipeline->acquire();
-            session.readBack(rgb);
-            if (video) video->write(rgb);
-            pipeline->submit(k);
-            progress.update(pipeline->written());
-        } else {
-            video->write(session.readBack());
-            progress.update(k + 1);
-        }
+        session.queueReadBack();
+        if (k > 0) deliver(k - 1);
     }
+    deliver(frames - 1);
     if (pipeline) pipeline->finish();
     throwIfStopped();
     if (video) video->finish();

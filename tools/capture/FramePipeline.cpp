@@ -7,7 +7,7 @@
 namespace zyr {
 
 FramePipeline::FramePipeline(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height,
-                             unsigned workers)
+                             unsigned workers, int pngLevel)
     : width_(width), height_(height) {
     const unsigned count = std::max(1u, workers);
     // One slot more than workers: the caller draws into it while all encode.
@@ -18,7 +18,7 @@ FramePipeline::FramePipeline(const std::filesystem::path& folder, std::uint32_t 
     }
     queue_.reserve(slots_.size());
     writers_.reserve(count);
-    for (unsigned i = 0; i < count; ++i) writers_.emplace_back(folder, width, height);
+    for (unsigned i = 0; i < count; ++i) writers_.emplace_back(folder, width, height, pngLevel);
     workers_.reserve(count);
     for (unsigned i = 0; i < count; ++i) workers_.emplace_back([this, i] { work(writers_[i]); });
 }

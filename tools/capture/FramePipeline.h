@@ -2,7 +2,7 @@
 // while the calling thread draws and reads back the next ones.
 //
 // Use:
-//     FramePipeline pipeline(folder, width, height, workers);
+//     FramePipeline pipeline(folder, width, height, workers, pngLevel);
 //     for (k...) {
 //         std::span<std::uint8_t> rgb = pipeline.acquire();   // waits for a free buffer
 //         session.readBack(rgb);
@@ -40,7 +40,8 @@ namespace zyr {
 
 class FramePipeline {
 public:
-    FramePipeline(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height, unsigned workers);
+    FramePipeline(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height, unsigned workers,
+                  int pngLevel = kDefaultPngLevel);
     ~FramePipeline();
 
     FramePipeline(const FramePipeline&) = delete;
