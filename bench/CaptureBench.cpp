@@ -1,21 +1,30 @@
-// Throughput of zyr-capture and where a frame's time goes.
+// Throughput of zyr-capture against the renderer alone.
 //
-//     cd build && ./bench/bench_CaptureBench [ARCHIVE] [FRAMES]
+//     cd build && DISPLAY=:N ./bench/bench_CaptureBench [ARCHIVE] [FRAMES]
 //
-// Renders FRAMES frames (default 240, fewer if the music is shorter) at 640x360
-// of the demo's archive (the build's zyr.dat; else zyr.dat in the current
-// folder; else a small archive made here with lame and cmake), writing PNGs into
-// a scratch folder that is removed afterwards. Prints the throughput of the
-// tool's own loop (PNG encoding on worker threads), then, from a second pass that
-// runs every stage on one thread and waits for each, that throughput and the
-// mean and median time of drawing, readback (glReadPixels and the row flip), PNG
-// encoding and the file write. No assertions: the figures are for reading.
+// At 640x360 and at 1920x1080 (each in a process of its own: one capture
+// session per process), draws the same FRAMES music positions (default 120 at
+// 640x360, scaled down by the pixel count at 1920x1080, at least 48) once per
+// mode, each as zyr-capture's loop runs it, overlapped readback included:
+//   bare        draw and readback, nothing encoded: the rate the renderer allows
+//   PNG default PNG at the default level on one worker per core, files written
+//   PNG fastest PNG at level 0
+//   video       frames piped into ffmpeg with the sound (.mp4, the defaults)
+// and prints each rate and its share of the bare rate, then as its last line
+// "capture/bare: png X.XX, video Y.YY" at 1920x1080 (PNG at the default level).
+// ARCHIVE defaults to the build's zyr.dat, else zyr.dat in the current folder,
+// else a small archive made here with lame and cmake. Output goes to a scratch
+// folder removed afterwards. No assertions: the figures are for reading, and on
+// a shared machine they are noisy.
 #if __has_include("CaptureSession.h")
 
 #include "CaptureFiles.h"
 #include "CaptureSession.h"
 #include "FramePipeline.h"
 #include "ResourceArchive.h"
+#include "VideoMux.h"
+
+#include <AudioLayer.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +32,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <span>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -35,16 +47,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-struct Stat {
-    double mean = 0.0;
-    double median = 0.0;
-};
-
-Stat stat(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return {std::accumulate(v.begin(), v.end(), 0.0) / static_cast<double>(v.size()), v[v.size() / 2]};
-}
 
 // A scratch folder removed with everything in it at the end of the scope.
 class Scratch {
@@ -115,14 +117,89 @@ void main() {
     return folder / "zyr.dat";
 }
 
+constexpr const char* kModes[] = {"bare", "png", "pngfast", "video"};
+
+// One size in this process: prints "MODE FRAMES_PER_SECOND" lines.
+int measure(const fs::path& archivePath, std::uint32_t width, std::uint32_t height, int frames,
+            const fs::path& scratch) {
+    ResourceArchive archive(archivePath);
+    zyr::CaptureSession session(archive, width, height);
+    constexpr double kFps = 60.0;
+    constexpr double kFrom = 1.0;
+    if (kFrom + frames / kFps > session.musicSeconds()) throw std::runtime_error("the music is too short");
+    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::uint8_t> frame(std::size_t{width} * height * 3);
+    // The first frame builds the program; it is no part of any rate.
+    session.renderAt(0.0);
+    session.readBack(frame);
+
+    // zyr-capture's loop: frame k collected while k + 1 is drawn.
+    auto run = [&](auto&& deliver) {
+        const auto start = Clock::now();
+        for (int k = 0; k < frames; ++k) {
+            session.renderAt(kFrom + k / kFps);
+            session.queueReadBack();
+            if (k > 0) deliver(k - 1);
+        }
+        deliver(frames - 1);
+        return start;
+    };
+    auto png = [&](int level) {
+        const fs::path out = scratch / ("frames-" + std::to_string(level));
+        zyr::prepareOutputFolder(out);
+        zyr::FramePipeline pipeline(out, width, height, workers, level);
+        const auto start = run([&](int k) {
+            session.takeReadBack(pipeline.acquire());
+            pipeline.submit(static_cast<std::size_t>(k));
+        });
+        pipeline.finish();
+        const double seconds = since(start);
+        fs::remove_all(out);
+        return frames / seconds;
+    };
+
+    std::map<std::string, double> rates;
+    rates["bare"] = frames / since(run([&](int) { session.takeReadBack(frame); }));
+    rates["png"] = png(zyr::kDefaultPngLevel);
+    rates["pngfast"] = png(0);
+    if (const std::optional<fs::path> ffmpeg = zyr::findOnPath("ffmpeg")) {
+        const zyr::VideoFormat& format = *zyr::videoFormatFor("x.mp4");
+        zyr::checkEncoders(*ffmpeg, format);
+        std::vector<std::int16_t> samples;
+        AudioInfo info;
+        audioChannelGetInfo(session.stream(), &info);
+        if (!audioStreamDecodeAll(session.stream(), samples)) throw std::runtime_error("the music does not decode");
+        const std::size_t first = session.musicFrameAt(kFrom) * info.channels;
+        const std::size_t count = session.musicFrameAt(frames / kFps) * info.channels;
+        const std::span<const std::int16_t> range = std::span<const std::int16_t>(samples).subspan(
+            std::min(first, samples.size()), std::min(count, samples.size() - std::min(first, samples.size())));
+        const fs::path video = scratch / "video.mp4";
+        const auto start = Clock::now();
+        {
+            zyr::VideoEncoder encoder(*ffmpeg, video, format, {}, width, height, static_cast<int>(kFps),
+                                      zyr::wavFile(info.frequency, info.channels, range));
+            run([&](int) {
+                session.takeReadBack(frame);
+                encoder.write(frame);
+            });
+            encoder.finish();
+        }
+        rates["video"] = frames / since(start);
+        fs::remove(video);
+    }
+    for (const auto& [mode, rate] : rates) std::printf("%s %.4f\n", mode.c_str(), rate);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    constexpr std::uint32_t kWidth = 640;
-    constexpr std::uint32_t kHeight = 360;
-    const int wanted = argc > 2 ? std::max(10, std::atoi(argv[2])) : 240;
     Scratch scratch;
     try {
+        if (argc == 6 && std::string(argv[1]) == "--one-size") {
+            return measure(argv[2], static_cast<std::uint32_t>(std::atoi(argv[3])),
+                           static_cast<std::uint32_t>(std::atoi(argv[4])), std::atoi(argv[5]), scratch.path());
+        }
         fs::path archivePath;
         if (argc > 1) archivePath = argv[1];
 #ifdef ZYR_DEMO_ARCHIVE
@@ -130,74 +207,45 @@ int main(int argc, char** argv) {
 #endif
         else if (fs::exists("zyr.dat")) archivePath = "zyr.dat";
         else archivePath = makeArchive(scratch.path());
+        archivePath = fs::absolute(archivePath);
+        const int wanted = argc > 2 ? std::max(10, std::atoi(argv[2])) : 120;
 
-        ResourceArchive archive(archivePath);
-        zyr::CaptureSession session(archive, kWidth, kHeight);
-        const double fps = 60.0;
-        // Half the frames for each pass, both inside the music.
-        const int available = static_cast<int>(session.musicSeconds() * fps) - 1;
-        const int frames = std::min(wanted, available / 2);
-        const fs::path out = scratch.path() / "frames";
-        zyr::prepareOutputFolder(out);
-        zyr::FrameWriter writer(out);
-        const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-
-        // The first frame builds the program; it is no part of the steady rate.
-        session.renderAt(0.0);
-        writer.write(0, session.readBack(), kWidth, kHeight);
-
-        // Pass 1: the tool's loop, encoding on the pipeline's workers.
-        auto start = Clock::now();
-        {
-            zyr::FramePipeline pipeline(out, kWidth, kHeight, workers);
-            for (int k = 1; k <= frames; ++k) {
-                session.renderAt(k / fps);
-                session.readBack(pipeline.acquire());
-                pipeline.submit(static_cast<std::size_t>(k));
-            }
-            pipeline.finish();
-        }
-        const double pipelined = since(start);
-
-        // Pass 2: one stage after the other on this thread, each waited for and
-        // timed on its own.
-        std::vector<double> draw, readback, encode, save, pngBytes;
-        start = Clock::now();
-        for (int k = frames + 1; k <= 2 * frames; ++k) {
-            auto t = Clock::now();
-            session.renderAt(k / fps);
-            session.finishDrawing();
-            draw.push_back(since(t));
-            t = Clock::now();
-            const std::span<const std::uint8_t> rgb = session.readBack();
-            readback.push_back(since(t));
-            t = Clock::now();
-            writer.encode(rgb, kWidth, kHeight);
-            encode.push_back(since(t));
-            pngBytes.push_back(static_cast<double>(writer.png().size()));
-            t = Clock::now();
-            writer.save(static_cast<std::size_t>(k));
-            save.push_back(since(t));
-        }
-        const double serial = since(start);
-
-        const Stat d = stat(draw), r = stat(readback), e = stat(encode), s = stat(save);
-        const double total = d.mean + r.mean + e.mean + s.mean;
-        std::printf("capture of %s at %ux%u, %d frames a pass\n", archivePath.string().c_str(), kWidth, kHeight,
-                    frames);
-        std::printf("throughput, as zyr-capture runs (%u encoding threads): %.1f frames/s (%.2f ms a frame)\n", workers,
-                    frames / pipelined, pipelined / frames * 1e3);
-        std::printf("throughput, every stage on one thread:          %.1f frames/s (%.2f ms a frame)\n",
-                    frames / serial, serial / frames * 1e3);
-        std::printf("stage          mean ms  median ms  share\n");
-        auto row = [&](const char* name, const Stat& x) {
-            std::printf("%-13s %8.2f %10.2f %5.0f%%\n", name, x.mean * 1e3, x.median * 1e3, 100.0 * x.mean / total);
+        struct Size {
+            std::uint32_t width, height;
         };
-        row("draw", d);
-        row("readback", r);
-        row("PNG encode", e);
-        row("file write", s);
-        std::printf("PNG size: %.0f KiB a frame on average\n", stat(pngBytes).mean / 1024.0);
+        std::printf("capture of %s: rates in frames/s, each mode over the same music positions\n",
+                    archivePath.string().c_str());
+        std::printf("(%u cores; on a shared machine these figures are noisy)\n", std::thread::hardware_concurrency());
+        std::printf("%-10s %-12s %8s %8s\n", "size", "mode", "fps", "of bare");
+        std::map<std::string, double> last;
+        for (const Size size : {Size{640, 360}, Size{1920, 1080}}) {
+            const int frames =
+                std::max(48, static_cast<int>(wanted * (640.0 * 360.0) / (static_cast<double>(size.width) * size.height)));
+            const std::string command = "'" + std::string(argv[0]) + "' --one-size '" + archivePath.string() + "' " +
+                                        std::to_string(size.width) + " " + std::to_string(size.height) + " " +
+                                        std::to_string(frames);
+            std::FILE* child = ::popen(command.c_str(), "r");
+            if (child == nullptr) throw std::runtime_error("cannot run " + command);
+            std::map<std::string, double> rates;
+            char mode[32];
+            double rate = 0.0;
+            while (std::fscanf(child, "%31s %lf", mode, &rate) == 2) rates[mode] = rate;
+            if (::pclose(child) != 0 || !rates.count("bare")) throw std::runtime_error("measuring failed: " + command);
+            const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
+            const std::map<std::string, std::string> names{
+                {"bare", "bare"}, {"png", "PNG default"}, {"pngfast", "PNG fastest"}, {"video", "video"}};
+            for (const char* key : kModes) {
+                if (!rates.count(key)) {
+                    std::printf("%-10s %-12s %8s\n", sizeText.c_str(), names.at(key).c_str(), "n/a");
+                    continue;
+                }
+                std::printf("%-10s %-12s %8.2f %8.2f\n", sizeText.c_str(), names.at(key).c_str(), rates[key],
+                            rates[key] / rates["bare"]);
+            }
+            last = rates;
+        }
+        const auto share = [&](const char* key) { return last.count(key) ? last[key] / last["bare"] : 0.0; };
+        std::printf("capture/bare: png %.2f, video %.2f\n", share("png"), share("video"));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench: %s\n", error.what());
         return 1;
