@@ -304,15 +304,20 @@ TEST_F(Studio, PictureEqualsTheCapturedFrame) {
     ASSERT_EQ(height, kHeight);
 
     start({"--at", "17"});
-    std::this_thread::sleep_for(300ms);
-    const Screenshot shot = x.screenshot();
+    // The timeline covers the bottom of the picture until T takes it away.
+    x.key("t");
     int differing = 0;
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x0 = 0; x0 < kWidth; ++x0) {
-            const stbi_uc* p = frame + (static_cast<std::size_t>(y) * kWidth + x0) * 3;
-            if (shot.pixel(where.x + x0, where.y + y) != rgb(p[0], p[1], p[2])) ++differing;
+    waitFor([&] {
+        const Screenshot shot = x.screenshot();
+        differing = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x0 = 0; x0 < kWidth; ++x0) {
+                const stbi_uc* p = frame + (static_cast<std::size_t>(y) * kWidth + x0) * 3;
+                if (shot.pixel(where.x + x0, where.y + y) != rgb(p[0], p[1], p[2])) ++differing;
+            }
         }
-    }
+        return differing == 0;
+    }, 10s);
     stbi_image_free(frame);
     EXPECT_EQ(differing, 0);
     x.key("Escape");

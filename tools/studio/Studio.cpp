@@ -15,7 +15,13 @@
 #include "StopRequest.h"
 #include "SyncTrackStore.h"
 #include "ThreadClock.h"
+#include "Timeline.h"
+#include "TimelinePanel.h"
+#include "Track.h"
+#include "TrackText.h"
 #include "Transport.h"
+#include "AudioLayer.h"
+#include "ExportScan.h"
 
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
@@ -199,6 +205,8 @@ public:
     explicit Overlays(GLFWwindow* window) {
         context_ = ImGui::CreateContext();
         ImGui::GetIO().IniFilename = nullptr;
+        // Slow software-rendered frames still tell a double-click from two clicks.
+        ImGui::GetIO().MouseDoubleClickTime = 0.6f;
         renderer_ = ImGui_ImplOpenGL3_Init();
         platform_ = ImGui_ImplGlfw_InitForOpenGL(window, true);
     }
@@ -216,7 +224,7 @@ private:
     bool platform_ = false;
 };
 
-constexpr std::array<std::pair<const char*, const char*>, 12> kKeys = {{
+constexpr std::array<std::pair<const char*, const char*>, 21> kKeys = {{
     {"Space", "play / pause"},
     {"Left / Right", "back / forward one beat (8 rows)"},
     {"Page Up / Page Down", "back / forward one bar (32 rows)"},
@@ -228,6 +236,15 @@ constexpr std::array<std::pair<const char*, const char*>, 12> kKeys = {{
     {"H", "HUD on / off"},
     {"F1", "this help"},
     {"Escape", "quit"},
+    {"T", "timeline on / off"},
+    {"Up / Down", "previous / next lane"},
+    {"I", "insert a key at the playhead"},
+    {"Delete", "delete the key at the playhead (or the selected key)"},
+    {"K", "cycle the interpolation: step, linear, smooth, ramp"},
+    {"drag a key", "move it (whole rows; beats with Shift)"},
+    {"double-click a key", "type its exact value and row"},
+    {"Ctrl+Z / Ctrl+Shift+Z", "undo / redo"},
+    {"Ctrl+S", "save the edited tracks into tracks/*.txt"},
     {"", "saving a file in the folder reloads it"},
 }};
 
@@ -250,6 +267,15 @@ private:
     void openWindow(const StudioOptions& options, const std::string& title);
 
     void handleKeys();
+    bool handleTimelineKey(int key, int mods);
+    bool handlePromptKey(int key);
+    void requestQuit();
+    void saveTracks();
+    void takeDiskTracks();
+    void readTrackTexts();
+    void buildLanes();
+    void showEdits();
+    void decodeWaveform();
     void seekTo(double row);
     void togglePause();
     double currentRow() const { return paused_ ? pausedRow_ : music_->playbackRow(); }
@@ -259,6 +285,7 @@ private:
     bool buildShader(const std::string& source);
     void reloadParameters();
     void applyParameters(const std::string& text);
+    bool loadTracks();
     void reloadTracks();
     void takeSong();
     void setProblems(Part part, std::vector<Problem> problems);
@@ -299,12 +326,29 @@ private:
     float resolution_[2] = {0.0f, 0.0f};
 
     std::string lastParameters_;  // the last parameter text that read well
+    std::string lastShader_;      // the source of the program in use: the lanes follow its exports
+
+    // The timeline: lanes of the bound tracks, edited in memory until saved.
+    TimelineModel timeline_;
+    TimelinePanel panel_;
+    bool timelineShown_ = true;
+    std::uint64_t shownVersion_ = 0;          // the model's version the store holds
+    std::vector<content::Entry> trackBase_;   // the track entries as compiled from disk
+    struct TextTrack {
+        std::string file;
+        std::vector<SyncKey> keys;
+    };
+    std::map<std::string, TextTrack> textTracks_;  // by name, as tracks/*.txt hold them
+    bool conflict_ = false;    // tracks/ changed on disk while edits were unsaved
+    bool quitPrompt_ = false;  // asking Save, Discard or Cancel
+    bool quitConfirmed_ = false;
     std::map<Part, std::string> snapshots_;
     std::map<Part, std::vector<Problem>> problems_;
 
     // Keys from the window's callback, handled once a frame; a fixed ring so
     // that a frame allocates nothing.
     std::array<int, 64> keys_{};
+    std::array<int, 64> mods_{};
     std::size_t keyCount_ = 0;
 
     bool hud_ = true;
@@ -363,6 +407,10 @@ StudioSession::StudioSession(const StudioOptions& options) {
     }
 
     transport_.emplace(sectionsOrEvery16Bars(songSections(folder_), music_->lengthRows()), music_->lengthRows());
+    readTrackTexts();
+    buildLanes();
+    shownVersion_ = timeline_.version();
+    decodeWaveform();
     if (options.at) {
         paused_ = true;
         seekTo(*options.at);
@@ -396,7 +444,8 @@ void StudioSession::openFolder(const fs::path& folder) {
     for (const char* name : {kShaderEntry, kParameterEntry})
         if (auto text = readFile(folder / name)) entries.push_back({name, std::move(*text)});
     try {
-        for (content::Entry& entry : content::trackEntries(folder)) entries.push_back(std::move(entry));
+        trackBase_ = content::trackEntries(folder);
+        for (const content::Entry& entry : trackBase_) entries.push_back(entry);
     } catch (const content::ContentError& error) {
         setProblems(Part::Tracks, contentProblems(error, folder_));
     }
@@ -435,23 +484,34 @@ void StudioSession::openWindow(const StudioOptions& options, const std::string& 
     overlays_ = std::make_unique<Overlays>(handle);
 }
 
-void StudioSession::onKey(GLFWwindow* window, int key, int, int action, int) {
+void StudioSession::onKey(GLFWwindow* window, int key, int, int action, int mods) {
     auto* self = static_cast<StudioSession*>(glfwGetWindowUserPointer(window));
     if (!self || action == GLFW_RELEASE) return;
     const bool movement = key == GLFW_KEY_LEFT || key == GLFW_KEY_RIGHT || key == GLFW_KEY_PAGE_UP ||
-                          key == GLFW_KEY_PAGE_DOWN || key == GLFW_KEY_COMMA || key == GLFW_KEY_PERIOD;
+                          key == GLFW_KEY_PAGE_DOWN || key == GLFW_KEY_COMMA || key == GLFW_KEY_PERIOD ||
+                          key == GLFW_KEY_UP || key == GLFW_KEY_DOWN;
     // A held key repeats only where repeating means something.
     if (action == GLFW_REPEAT && !movement) return;
-    if (self->keyCount_ < self->keys_.size()) self->keys_[self->keyCount_++] = key;
+    if (self->keyCount_ < self->keys_.size()) {
+        self->mods_[self->keyCount_] = mods;
+        self->keys_[self->keyCount_++] = key;
+    }
 }
 
 void StudioSession::handleKeys() {
+    // Typing into the timeline's fields is not a command.
+    if (panel_.typing()) keyCount_ = 0;
     for (std::size_t i = 0; i < keyCount_; ++i) {
         const int key = keys_[i];
+        if (quitPrompt_) {
+            if (handlePromptKey(key)) break;
+            continue;
+        }
+        if (handleTimelineKey(key, mods_[i])) continue;
         const double row = currentRow();
         std::optional<double> to;
         switch (key) {
-        case GLFW_KEY_ESCAPE: glfwSetWindowShouldClose(window_->handle(), GLFW_TRUE); break;
+        case GLFW_KEY_ESCAPE: requestQuit(); break;
         case GLFW_KEY_SPACE: togglePause(); break;
         case GLFW_KEY_LEFT: to = transport_->target(Move::BackBeat, row); break;
         case GLFW_KEY_RIGHT: to = transport_->target(Move::NextBeat, row); break;
@@ -546,6 +606,8 @@ bool StudioSession::buildShader(const std::string& source) {
     store_->reloadTracks(tracksArchive());
     applyParameters(lastParameters_);
     setProblems(Part::Shader, {});
+    lastShader_ = source;
+    if (transport_) buildLanes();
     return true;
 }
 
@@ -579,21 +641,217 @@ void StudioSession::reloadParameters() {
     std::fprintf(stderr, "zyr-studio: fsshader.ini reloaded\n");
 }
 
-void StudioSession::reloadTracks() {
+bool StudioSession::loadTracks() {
     try {
-        auto fresh = std::make_unique<MemoryArchive>(content::packArchive(content::trackEntries(folder_)));
+        std::vector<content::Entry> base = content::trackEntries(folder_);
+        auto fresh = std::make_unique<MemoryArchive>(content::packArchive(base));
         if (!store_->reloadTracks(fresh->archive())) throw std::runtime_error("out of memory");
         tracks_ = std::move(fresh);
+        trackBase_ = std::move(base);
     } catch (const content::ContentError& error) {
         setProblems(Part::Tracks, contentProblems(error, folder_));
-        return;
+        return false;
     } catch (const std::exception& error) {
         setProblems(Part::Tracks, {{"tracks", error.what(), {}, 0}});
-        return;
+        return false;
     }
     setProblems(Part::Tracks, {});
+    return true;
+}
+
+void StudioSession::reloadTracks() {
+    // Unsaved edits are never merged with the file nor dropped untold: the
+    // author chooses.
+    if (timeline_.dirty()) {
+        conflict_ = true;
+        setProblems(Part::Tracks, {{"tracks", "changed on disk while the timeline has unsaved edits: Ctrl+S writes "
+                                              "yours over the file, R takes the file and drops yours", {}, 0}});
+        return;
+    }
+    if (!loadTracks()) return;
+    readTrackTexts();
+    timeline_.setLanes({});
+    buildLanes();
+    shownVersion_ = timeline_.version();
     ++reloads_;
     std::fprintf(stderr, "zyr-studio: tracks reloaded\n");
+}
+
+void StudioSession::takeDiskTracks() {
+    conflict_ = false;
+    setProblems(Part::Tracks, {});
+    if (!loadTracks()) return;
+    readTrackTexts();
+    timeline_.setLanes({});
+    buildLanes();
+    shownVersion_ = timeline_.version();
+    ++reloads_;
+    std::fprintf(stderr, "zyr-studio: tracks taken from disk, edits dropped\n");
+}
+
+void StudioSession::readTrackTexts() {
+    textTracks_.clear();
+    if (folder_.empty()) return;
+    std::error_code error;
+    for (auto it = fs::directory_iterator(folder_ / "tracks", error); !error && it != fs::directory_iterator(); it.increment(error)) {
+        if (it->path().extension() != ".txt" || !it->is_regular_file(error)) continue;
+        const std::string file = "tracks/" + it->path().filename().string();
+        TrackSetParser parser;
+        parser.parse(readFile(it->path()).value_or(std::string()), file);
+        if (!parser.errors().empty()) continue;
+        for (const Track& track : parser.tracks()) {
+            TextTrack& text = textTracks_[track.name];
+            text.file = file;
+            for (const TrackKey& key : track.keys) text.keys.push_back({key.row, key.value, key.type});
+        }
+    }
+}
+
+void StudioSession::buildLanes() {
+    // Edits in the model survive a new program: a lane keeps its keys by name.
+    std::map<std::string, const Lane*> old;
+    for (const Lane& lane : timeline_.lanes()) old[lane.track] = &lane;
+    const SyncDevice& device = store_->device();
+    std::vector<Lane> lanes;
+    static constexpr const char* kComponents[] = {".x", ".y", ".z", ".w"};
+    for (const ExportedUniform& uniform : scanExports(lastShader_)) {
+        if (classifyKind(uniform.kind) != ExportKind::Rocket) continue;
+        const std::uint32_t count = componentCount(uniform.type);
+        for (std::uint32_t c = 0; c < count; ++c) {
+            Lane lane;
+            lane.group = uniform.target;
+            lane.track = uniform.target + kComponents[c];
+            if (std::any_of(lanes.begin(), lanes.end(), [&](const Lane& l) { return l.track == lane.track; })) continue;
+            if (const auto text = textTracks_.find(lane.track); text != textTracks_.end()) {
+                lane.file = text->second.file;
+                lane.savedKeys = text->second.keys;
+            } else {
+                for (std::size_t t = 0; t < device.numTracks; ++t) {
+                    const SyncTrack* track = device.tracks[t];
+                    if (lane.track != track->name) continue;
+                    lane.savedKeys.assign(track->keys, track->keys + track->count);
+                }
+                // Keys that come from no text are a ready .track file (or an archive).
+                lane.readOnly = folder_.empty() || !lane.savedKeys.empty();
+            }
+            if (folder_.empty()) lane.readOnly = true;
+            const auto before = old.find(lane.track);
+            lane.keys = before != old.end() && !lane.readOnly ? before->second->keys : lane.savedKeys;
+            lanes.push_back(std::move(lane));
+        }
+    }
+    const bool edited = std::any_of(lanes.begin(), lanes.end(), [](const Lane& l) { return l.dirty(); });
+    timeline_.setLanes(std::move(lanes));
+    if (edited) showEdits();
+}
+
+void StudioSession::showEdits() {
+    // The store reads the edited keys as it reads any track: from an archive
+    // whose entries are the disk's with the edited lanes in place of theirs.
+    std::vector<content::Entry> entries = trackBase_;
+    for (const Lane& lane : timeline_.lanes()) {
+        if (lane.readOnly) continue;
+        std::vector<TrackKey> keys;
+        keys.reserve(lane.keys.size());
+        for (const SyncKey& key : lane.keys) keys.push_back({key.row, key.value, static_cast<std::int8_t>(key.type)});
+        content::Entry entry{trackEntryName(lane.track), encodeTrackFile(keys)};
+        const auto same = std::find_if(entries.begin(), entries.end(), [&](const content::Entry& e) { return e.name == entry.name; });
+        if (same != entries.end()) *same = std::move(entry);
+        else entries.push_back(std::move(entry));
+    }
+    try {
+        auto fresh = std::make_unique<MemoryArchive>(content::packArchive(entries));
+        if (store_->reloadTracks(fresh->archive())) tracks_ = std::move(fresh);
+    } catch (const std::exception& error) {
+        setProblems(Part::Tracks, {{"tracks", std::string("the edits cannot be shown: ") + error.what(), {}, 0}});
+    }
+    shownVersion_ = timeline_.version();
+}
+
+void StudioSession::saveTracks() {
+    if (folder_.empty()) return;
+    const bool wasConflict = conflict_;
+    const std::vector<std::string> errors = saveLanes(folder_, timeline_);
+    if (!errors.empty()) {
+        std::vector<Problem> problems;
+        for (const std::string& error : errors) problems.push_back({"save", error, {}, 0});
+        setProblems(Part::Tracks, std::move(problems));
+        return;
+    }
+    // What the studio wrote itself is no change to reload.
+    snapshots_[Part::Tracks] = snapshot(folder_, Part::Tracks);
+    std::fprintf(stderr, "zyr-studio: tracks saved\n");
+    if (wasConflict) {
+        // The file's other blocks are the disk's now: load them with ours.
+        takeDiskTracks();
+        return;
+    }
+    readTrackTexts();
+    setProblems(Part::Tracks, {});
+    try {
+        trackBase_ = content::trackEntries(folder_);
+    } catch (const content::ContentError& error) {
+        setProblems(Part::Tracks, contentProblems(error, folder_));
+    }
+}
+
+void StudioSession::decodeWaveform() {
+    std::vector<std::int16_t> samples;
+    AudioInfo info;
+    if (!audioStreamDecodeAll(music_->stream(), samples) || !audioChannelGetInfo(music_->stream(), &info)) return;
+    panel_.setWaveform(samples, info.channels, info.frequency, kBeatsPerMinute / 60.0 * kRowsPerBeat);
+}
+
+void StudioSession::requestQuit() {
+    if (timeline_.dirty()) {
+        quitPrompt_ = true;
+        std::fprintf(stderr, "zyr-studio: the timeline has unsaved edits: S save and quit, D discard and quit, C cancel\n");
+    } else glfwSetWindowShouldClose(window_->handle(), GLFW_TRUE);
+}
+
+bool StudioSession::handlePromptKey(int key) {
+    switch (key) {
+    case GLFW_KEY_S:
+        saveTracks();
+        quitPrompt_ = false;
+        quitConfirmed_ = !timeline_.dirty();
+        if (quitConfirmed_) glfwSetWindowShouldClose(window_->handle(), GLFW_TRUE);
+        return true;
+    case GLFW_KEY_D:
+        quitPrompt_ = false;
+        quitConfirmed_ = true;
+        glfwSetWindowShouldClose(window_->handle(), GLFW_TRUE);
+        return true;
+    case GLFW_KEY_C:
+    case GLFW_KEY_ESCAPE: quitPrompt_ = false; return true;
+    default: return false;
+    }
+}
+
+bool StudioSession::handleTimelineKey(int key, int mods) {
+    const bool control = (mods & GLFW_MOD_CONTROL) != 0;
+    const auto row = static_cast<std::int32_t>(std::floor(currentRow()));
+    switch (key) {
+    case GLFW_KEY_T: timelineShown_ = !timelineShown_; return true;
+    case GLFW_KEY_UP: timeline_.selectPrevious(); return true;
+    case GLFW_KEY_DOWN: timeline_.selectNext(); return true;
+    case GLFW_KEY_I: timeline_.insertAt(row); return true;
+    case GLFW_KEY_DELETE: timeline_.deleteAt(row); return true;
+    case GLFW_KEY_K: timeline_.cycleAt(row); return true;
+    case GLFW_KEY_R:
+        if (conflict_) takeDiskTracks();
+        return true;
+    case GLFW_KEY_Z:
+        if (!control) return false;
+        if (mods & GLFW_MOD_SHIFT) timeline_.redo();
+        else timeline_.undo();
+        return true;
+    case GLFW_KEY_S:
+        if (!control) return false;
+        saveTracks();
+        return true;
+    default: return false;
+    }
 }
 
 void StudioSession::takeSong() {
@@ -611,6 +869,7 @@ void StudioSession::takeSong() {
     }
     transport_.emplace(sectionsOrEvery16Bars(songSections(folder_), music_->lengthRows()), music_->lengthRows());
     if (paused_) pausedRow_ = std::min(pausedRow_, transport_->length());
+    decodeWaveform();
     setProblems(Part::Song, {});
     ++reloads_;
     std::fprintf(stderr, "zyr-studio: song reloaded\n");
@@ -680,6 +939,12 @@ void StudioSession::drawOverlays(int width, int height) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
+    float bottom = static_cast<float>(height);
+    if (timelineShown_) {
+        const TimelineFrame frame{currentRow(), music_->lengthRows(), paused_, &*transport_};
+        if (const auto row = panel_.draw(timeline_, frame, static_cast<float>(width), static_cast<float>(height))) seekTo(*row);
+        bottom = timelineLayout(static_cast<float>(width), static_cast<float>(height)).top;
+    }
     constexpr ImGuiWindowFlags kPanel = ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_AlwaysAutoResize |
                                         ImGuiWindowFlags_NoInputs | ImGuiWindowFlags_NoSavedSettings |
                                         ImGuiWindowFlags_NoFocusOnAppearing | ImGuiWindowFlags_NoNav;
@@ -707,7 +972,7 @@ void StudioSession::drawOverlays(int width, int height) {
     bool anyProblem = false;
     for (const auto& [part, list] : problems_) anyProblem = anyProblem || !list.empty();
     if (anyProblem) {
-        ImGui::SetNextWindowPos(ImVec2(6.0f, static_cast<float>(height) - 6.0f), ImGuiCond_Always, ImVec2(0.0f, 1.0f));
+        ImGui::SetNextWindowPos(ImVec2(6.0f, bottom - 6.0f), ImGuiCond_Always, ImVec2(0.0f, 1.0f));
         ImGui::SetNextWindowSizeConstraints(ImVec2(0.0f, 0.0f), ImVec2(static_cast<float>(width) - 12.0f, static_cast<float>(height) * 0.6f));
         ImGui::SetNextWindowBgAlpha(0.85f);
         if (ImGui::Begin("Problems", nullptr, kPanel)) {
@@ -722,6 +987,16 @@ void StudioSession::drawOverlays(int width, int height) {
                     }
                 }
             }
+        }
+        ImGui::End();
+    }
+
+    if (quitPrompt_) {
+        ImGui::SetNextWindowPos(ImVec2(static_cast<float>(width) * 0.5f, bottom * 0.5f), ImGuiCond_Always, ImVec2(0.5f, 0.5f));
+        ImGui::SetNextWindowBgAlpha(0.9f);
+        if (ImGui::Begin("Quit", nullptr, kPanel)) {
+            ImGui::Text("The timeline has unsaved edits.");
+            ImGui::Text("S  save and quit    D  discard and quit    C  cancel");
         }
         ImGui::End();
     }
@@ -749,6 +1024,13 @@ bool StudioSession::frame() {
         if (const PartSet changed = watch_->poll(Clock::now())) reload(changed);
     }
     takeSong();
+    // The window's close control asks too; a stop request (signal) does not.
+    if (glfwWindowShouldClose(window_->handle()) && !stopRequested() && timeline_.dirty() && !quitPrompt_ &&
+        !quitConfirmed_) {
+        glfwSetWindowShouldClose(window_->handle(), GLFW_FALSE);
+        requestQuit();
+    }
+    if (timeline_.version() != shownVersion_) showEdits();
 
     if (!paused_) {
         if (const auto back = transport_->wrap(music_->playbackRow())) {

@@ -186,6 +186,62 @@ std::string formatTracks(const std::vector<Track>& tracks) {
     return out;
 }
 
+std::optional<std::string> rewriteTracks(std::string_view text, const std::vector<Track>& tracks,
+                                         const std::string& file, std::string& why) {
+    TrackSetParser parser;
+    parser.parse(text, file);
+    if (!parser.errors().empty()) {
+        why = parser.errors().front();
+        return std::nullopt;
+    }
+    // Byte ranges of the blocks, in the order the parser met their headers.
+    struct Block {
+        std::size_t begin;
+        std::size_t end;
+    };
+    std::vector<Block> blocks;
+    std::size_t offset = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    while (offset < text.size()) {
+        const std::size_t newline = text.find('\n', offset);
+        const std::size_t next = newline == std::string_view::npos ? text.size() : newline + 1;
+        std::string_view line = trimLeft(text.substr(offset, next - offset));
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+        if (!line.empty() && line.front() != '#') {
+            if (line.starts_with("track") && (line.size() == 5 || isBlank(line[5]) || line[5] == '"'))
+                blocks.push_back({offset, next});
+            else if (!blocks.empty())
+                blocks.back().end = next;
+        }
+        offset = next;
+    }
+    const std::vector<Track>& parsed = parser.tracks();
+    if (blocks.size() != parsed.size()) {
+        why = file + ": its track headers could not be told apart";
+        return std::nullopt;
+    }
+    std::string out;
+    std::size_t copied = 0;
+    std::vector<bool> placed(tracks.size(), false);
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        for (std::size_t t = 0; t < tracks.size(); ++t) {
+            if (placed[t] || tracks[t].name != parsed[b].name) continue;
+            out.append(text.substr(copied, blocks[b].begin - copied));
+            out += formatTracks({tracks[t]});
+            copied = blocks[b].end;
+            placed[t] = true;
+            break;
+        }
+    }
+    out.append(text.substr(copied));
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        if (placed[t]) continue;
+        if (!out.empty() && out.back() != '\n') out.push_back('\n');
+        if (!out.empty()) out.push_back('\n');
+        out += formatTracks({tracks[t]});
+    }
+    return out;
+}
+
 void TrackSetParser::error(const std::string& file, std::size_t line, const std::string& reason) {
     errors_.push_back(file + ":" + std::to_string(line) + ": " + reason);
 }

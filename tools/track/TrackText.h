@@ -47,6 +47,15 @@ std::string quoteTrackName(std::string_view name);
 // Track headers and key lines, one blank line between tracks.
 std::string formatTracks(const std::vector<Track>& tracks);
 
+// text (one file of track texts) with the blocks of the given tracks rewritten
+// in the layout formatTracks writes, and the given tracks the text lacks added
+// at its end; every other byte (other blocks, comments, blank lines between
+// blocks) stays as it was. A block runs from its header to its last key line.
+// nullopt, with the parser's first error in why, for text that does not parse:
+// its blocks cannot be told apart then.
+std::optional<std::string> rewriteTracks(std::string_view text, const std::vector<Track>& tracks,
+                                         const std::string& file, std::string& why);
+
 class TrackSetParser {
 public:
     void parse(std::string_view text, const std::string& file);

@@ -1,0 +1,85 @@
+// TimelinePanel: the timeline drawn with ImGui along the bottom of the studio's
+// window (ruler, waveform, lanes with their curves and keys) and the mouse
+// input on it: zoom, scroll, seeking in the ruler, selecting lanes and keys,
+// dragging keys, typing a key's exact value and row.
+//
+// Use (inside an ImGui frame, once per frame):
+//     TimelinePanel panel;
+//     panel.setWaveform(samples, channels, frequency, rowsPerSecond);  // once per song
+//     TimelineFrame in{row, lengthRows, paused, &transport};
+//     if (auto row = panel.draw(model, in, width, height)) seek(*row);
+//
+// The curves are the player's own evaluation (getValue) of the model's keys,
+// sampled once per pixel column of the lanes on screen; lanes scrolled out of
+// the panel and keys outside the view cost nothing. Edits go into the model;
+// its version tells the caller that the picture's tracks need loading again.
+//
+// Ownership: the panel owns its view, the waveform's per-row peaks and scratch
+// buffers reused every frame (a frame allocates nothing once they have grown).
+// The model and the transport are borrowed for the call.
+//
+// Failure: none; input with nothing under it does nothing.
+#pragma once
+
+#include "Timeline.h"
+#include "Transport.h"
+
+#include <imgui.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace zyr::studio {
+
+struct TimelineFrame {
+    double row = 0.0;
+    double lengthRows = 0.0;
+    bool paused = false;
+    const Transport* transport = nullptr;
+};
+
+class TimelinePanel {
+public:
+    // Peaks of the decoded music, one per row (the largest magnitude of any
+    // sample in it, 0 to 1).
+    void setWaveform(const std::vector<std::int16_t>& samples, unsigned channels, unsigned frequency, double rowsPerSecond);
+
+    // Draws the panel into the current ImGui frame and handles the pointer;
+    // returns a row to seek to when the ruler asked for one.
+    std::optional<double> draw(TimelineModel& model, const TimelineFrame& frame, float width, float height);
+
+    // True while a text field of the panel takes the keyboard.
+    bool typing() const { return typing_; }
+
+    const TimelineView& view() const { return view_; }
+    // Shows rows first..last across the key area of a window width wide.
+    void showRows(double first, double last, float width);
+
+private:
+    void drawRuler(const TimelineLayout& layout, const TimelineFrame& frame) const;
+    void drawLanes(const TimelineLayout& layout, const TimelineModel& model);
+    std::optional<double> handlePointer(const TimelineLayout& layout, TimelineModel& model, const TimelineFrame& frame);
+    void editPopup(TimelineModel& model);
+
+    TimelineView view_;
+    bool fitted_ = false;
+    float laneScroll_ = 0.0f;
+    std::vector<float> peaks_;
+    std::vector<LaneRect> rects_;
+    std::vector<ImVec2> points_;  // scratch of the curve polyline
+
+    enum class Drag { None, Scroll, Seek, Key };
+    Drag drag_ = Drag::None;
+    float dragLow_ = 0.0f;  // the value axis, held while a key is dragged
+    float dragHigh_ = 1.0f;
+    std::int32_t lastSeekRow_ = -1;
+
+    bool openEdit_ = false;
+    bool typing_ = false;
+    std::size_t editKey_ = 0;
+    float editValue_ = 0.0f;
+    int editRow_ = 0;
+};
+
+}  // namespace zyr::studio
