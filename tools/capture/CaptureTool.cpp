@@ -127,17 +127,18 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     deliver(frames - 1);
     if (pipeline) pipeline->finish();
     throwIfStopped();
+    // The frames and the sound are whole before the video is: a failing ffmpeg
+    // leaves a complete capture behind.
+    if (options.out) writeWav(*options.out / kCaptureWavName, info.frequency, info.channels, range);
     if (video) video->finish();
     progress.update(frames);
     progress.finish();
     throwIfStopped();
 
-    if (options.out) {
-        writeWav(*options.out / kCaptureWavName, info.frequency, info.channels, range);
+    if (options.out)
         std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", options.out->string().c_str(),
                      frames, options.width, options.height, options.fps, secondsText(options.from).c_str(),
                      secondsText(to).c_str(), kCaptureWavName);
-    }
     if (video)
         std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) with sound\n",
                      options.video->string().c_str(), frames, options.width, options.height, options.fps,
