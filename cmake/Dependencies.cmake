@@ -12,5 +12,6 @@ pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
 pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 
 find_program(LAME_EXECUTABLE lame REQUIRED)

@@ -308,3 +308,51 @@ TEST(PackExecutable, ExitStatusAndMessages) {
     EXPECT_TRUE(readFile(dir / "zyr.dat") == before);
 }
 #endif
+
+// What the writer adds around libzip, which writes only at finish: bytes the
+// caller let go of before then, a source that changed in between, an archive
+// without entries (libzip would remove the file), files sharing one content.
+TEST(PackWriter, DeferredWritingKeepsItsPromises) {
+    TempDir dir;
+    writeFile(dir / "src.txt", textOf(10000));
+    {
+        zyr::ZipArchiveWriter zip(dir / "a.zip");
+        {
+            std::string transient = textOf(3000);
+            zip.addBytes("kept.txt", transient);
+            transient.assign(3000, 'x');  // the caller's buffer changes before the archive is written
+        }
+        zip.addFile("src.txt", dir / "src.txt");
+        zip.addFile("again.txt", dir / "src.txt");
+        EXPECT_THROW(zip.addBytes("kept.txt", "dup"), zyr::ZipError);
+        zip.finish();
+        ASSERT_EQ(zip.entries().size(), 3u);
+        EXPECT_EQ(zip.entries()[0].size, 3000u);
+        EXPECT_LT(zip.entries()[0].compressedSize, 3000u);
+        EXPECT_EQ(zip.entries()[1].crc, crcOf(textOf(10000)));
+    }
+    ResourceArchive archive(dir / "a.zip");
+    ASSERT_TRUE(archive.isOpen());
+    for (const auto& [name, bytes] : std::map<std::string, std::string>{
+             {"kept.txt", textOf(3000)}, {"src.txt", textOf(10000)}, {"again.txt", textOf(10000)}}) {
+        ArchiveFile* file = archive.openFile(name);
+        ASSERT_NE(file, nullptr) << name;
+        const std::vector<std::uint8_t> read = archive.readBytes(file);
+        archive.closeFile(file);
+        EXPECT_TRUE(std::string(read.begin(), read.end()) == bytes) << name;
+    }
+
+    // Changed after it was measured: refused, never packed as something else.
+    {
+        zyr::ZipArchiveWriter zip(dir / "b.zip");
+        zip.addFile("src.txt", dir / "src.txt");
+        writeFile(dir / "src.txt", textOf(9999) + "!");
+        EXPECT_THROW(zip.finish(), zyr::ZipError);
+    }
+
+    // No entries: still a file, the end record alone (libzip would write none).
+    const std::vector<zyr::ZipEntryInfo> none =
+        zyr::writeZipAtomically(dir / "empty.zip", std::vector<zyr::ZipBytes>{});
+    EXPECT_TRUE(none.empty());
+    EXPECT_TRUE(readFile(dir / "empty.zip") == std::string("PK\5\6", 4) + std::string(18, '\0'));
+}

@@ -1,5 +1,6 @@
 #include "ZipArchiveWriter.h"
 
+#include <zip.h>
 #include <zlib.h>
 
 #include <array>
@@ -10,16 +11,13 @@
 
 namespace zyr {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
 constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint16_t kVersionNeeded = 20;
-// Made by Unix (3), so extractors honour the permission bits below.
-constexpr std::uint16_t kVersionMadeBy = (3 << 8) | 20;
+// Made on Unix, so extractors honour these permission bits.
 constexpr std::uint32_t kRegularFileAttributes = 0100644u << 16;
-constexpr std::uint16_t kUtf8NameFlag = 1u << 11;
 // A fixed time stamp (2023-01-01 00:00) keeps archives of the same files
 // byte-identical from one build to the next.
 constexpr std::uint16_t kDosTime = 0;
@@ -36,66 +34,7 @@ void put32(std::string& out, std::uint32_t v) {
     put16(out, v >> 16);
 }
 
-bool isAscii(std::string_view name) {
-    for (char c : name)
-        if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-}
-
-// Only names that really are UTF-8 get the UTF-8 flag; anything else is left
-// for the reader to take as raw bytes, which is all the player does anyway.
-bool isUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t code = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            code = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            code = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::string localHeader(std::string_view name, const ZipEntryInfo& info) {
-    std::string out;
-    put32(out, kLocalSignature);
-    put16(out, kVersionNeeded);
-    put16(out, isAscii(name) || !isUtf8(name) ? 0 : kUtf8NameFlag);
-    put16(out, static_cast<std::uint16_t>(info.method));
-    put16(out, kDosTime);
-    put16(out, kDosDate);
-    put32(out, info.crc);
-    put32(out, info.compressedSize);
-    put32(out, info.size);
-    put16(out, static_cast<std::uint32_t>(name.size()));
-    put16(out, 0);  // no extra field
-    out.append(name);
-    return out;
-}
-
-std::string quoted(std::string_view name) {
+std::string quotedName(std::string_view name) {
     std::string out;
     out.reserve(name.size() + 2);
     out.push_back('"');
@@ -125,111 +64,43 @@ std::optional<std::string> entryNameProblem(std::string_view name) {
     return std::nullopt;
 }
 
-void ZipArchiveWriter::FileCloser::operator()(std::FILE* file) const { std::fclose(file); }
+void ZipArchiveWriter::ArchiveDiscard::operator()(zip_t* archive) const { zip_discard(archive); }
 
-// Where an entry's bytes come from; read twice when deflating did not pay off.
-class ZipArchiveWriter::Source {
-public:
-    explicit Source(std::string_view bytes) : bytes_(bytes) {}
-    explicit Source(const std::filesystem::path& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
-        if (!file_) throw ZipError(path.string() + ": cannot read: " + std::strerror(errno));
-    }
+namespace {
 
-    void rewind() {
-        offset_ = 0;
-        if (file_ && std::fseek(file_.get(), 0, SEEK_SET) != 0)
-            throw ZipError(path_.string() + ": cannot read: " + std::strerror(errno));
-    }
+std::string libzipMessage(zip_t* archive) { return zip_error_strerror(zip_get_error(archive)); }
 
-    std::size_t read(unsigned char* destination, std::size_t size) {
-        if (!file_) {
-            const std::size_t n = std::min(size, bytes_.size() - offset_);
-            std::memcpy(destination, bytes_.data() + offset_, n);
-            offset_ += n;
-            return n;
-        }
-        const std::size_t n = std::fread(destination, 1, size, file_.get());
-        if (n < size && std::ferror(file_.get()))
-            throw ZipError(path_.string() + ": cannot read: " + std::strerror(errno));
-        return n;
-    }
-
-private:
-    std::string_view bytes_;
-    std::size_t offset_ = 0;
-    std::filesystem::path path_;
-    std::unique_ptr<std::FILE, FileCloser> file_;
+// What deflating a source would give: its size, CRC and deflated size, read in
+// chunks. The method is chosen from this before the entry is added, so an entry
+// is deflated only where that makes it smaller; the CRC is held against the one
+// the archive gets, which tells a source that changed in between.
+struct Measure {
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t deflated = 0;
 };
 
-ZipArchiveWriter::ZipArchiveWriter(const std::filesystem::path& path)
-    : path_(path), file_(std::fopen(path.c_str(), "w+b")) {
-    if (!file_) throw ZipError(path.string() + ": cannot create: " + std::strerror(errno));
-}
-
-ZipArchiveWriter::~ZipArchiveWriter() = default;
-
-std::uint64_t ZipArchiveWriter::position() {
-    const off_t at = ftello(file_.get());
-    if (at < 0) throw ZipError(path_.string() + ": cannot tell position: " + std::strerror(errno));
-    return static_cast<std::uint64_t>(at);
-}
-
-void ZipArchiveWriter::seek(std::uint64_t offset) {
-    if (fseeko(file_.get(), static_cast<off_t>(offset), SEEK_SET) != 0)
-        throw ZipError(path_.string() + ": cannot seek: " + std::strerror(errno));
-}
-
-void ZipArchiveWriter::write(const void* bytes, std::size_t size) {
-    if (size != 0 && std::fwrite(bytes, 1, size, file_.get()) != size)
-        throw ZipError(path_.string() + ": cannot write: " + std::strerror(errno));
-}
-
-void ZipArchiveWriter::addFile(std::string_view name, const std::filesystem::path& source) {
-    if (finished_) throw ZipError("archive already finished");
-    Source input(source);
-    addEntry(name, input);
-}
-
-void ZipArchiveWriter::addBytes(std::string_view name, std::string_view bytes) {
-    if (finished_) throw ZipError("archive already finished");
-    Source input(bytes);
-    addEntry(name, input);
-}
-
-void ZipArchiveWriter::addEntry(std::string_view name, Source& source) {
-    if (auto problem = entryNameProblem(name)) throw ZipError(quoted(name) + ": " + *problem);
-    if (names_.contains(std::string(name))) throw ZipError(quoted(name) + ": entry already in the archive");
-    if (entries_.size() >= kZipMaxEntries)
-        throw ZipError(quoted(name) + ": more than 65535 entries do not fit a zip archive");
-
-    const std::uint64_t headerOffset = position();
-    if (headerOffset > 0xFFFFFFFFull)
-        throw ZipError(quoted(name) + ": the archive outgrows 4 GiB, the zip32 limit");
-
-    ZipEntryInfo info{std::string(name), ZipMethod::Deflated, 0, 0, 0};
-    const std::string placeholder = localHeader(name, info);
-    write(placeholder.data(), placeholder.size());
-    const std::uint64_t dataStart = position();
-
+template <typename Read>
+Measure measure(std::string_view name, Read read) {
     z_stream z{};
-    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    // The level and memory the archive's deflate uses (libzip: level 9, the
+    // default memory level), so the sizes compared are the ones written.
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw ZipError("zlib: deflateInit2 failed");
-    // deflateEnd on every way out, exceptions included.
     struct DeflateEnd {
         z_stream* z;
         ~DeflateEnd() { deflateEnd(z); }
     } endDeflate{&z};
-
     std::vector<unsigned char> in(kChunk);
     std::vector<unsigned char> out(kChunk);
+    Measure m;
     uLong crc = crc32(0, nullptr, 0);
-    std::uint64_t size = 0;
     int flush = Z_NO_FLUSH;
     do {
-        const std::size_t got = source.read(in.data(), in.size());
-        size += got;
-        if (size > kZipMaxEntrySize)
-            throw ZipError(quoted(name) + ": larger than 4 GiB - 1 bytes, the zip32 limit for an entry");
+        const std::size_t got = read(in.data(), in.size());
+        m.size += got;
+        if (m.size > kZipMaxEntrySize)
+            throw ZipError(quotedName(name) + ": larger than 4 GiB - 1 bytes, the zip32 limit for an entry");
         crc = crc32(crc, in.data(), static_cast<uInt>(got));
         flush = got < in.size() ? Z_FINISH : Z_NO_FLUSH;
         z.next_in = in.data();
@@ -238,90 +109,139 @@ void ZipArchiveWriter::addEntry(std::string_view name, Source& source) {
             z.next_out = out.data();
             z.avail_out = static_cast<uInt>(out.size());
             if (deflate(&z, flush) == Z_STREAM_ERROR) throw ZipError("zlib: deflate failed");
-            write(out.data(), out.size() - z.avail_out);
+            m.deflated += out.size() - z.avail_out;
         } while (z.avail_out == 0);
     } while (flush != Z_FINISH);
+    m.crc = static_cast<std::uint32_t>(crc);
+    return m;
+}
 
-    std::uint64_t compressed = position() - dataStart;
-    info.crc = static_cast<std::uint32_t>(crc);
-    info.size = static_cast<std::uint32_t>(size);
+}  // namespace
 
-    if (compressed >= size) {
-        // Deflating did not help (already compressed data, tiny files): store the
-        // bytes instead, over what was just written, and cut the file after them.
-        seek(dataStart);
-        source.rewind();
-        uLong again = crc32(0, nullptr, 0);
-        std::uint64_t copied = 0;
-        for (;;) {
-            const std::size_t got = source.read(in.data(), in.size());
-            if (got == 0) break;
-            copied += got;
-            if (copied > size) break;
-            again = crc32(again, in.data(), static_cast<uInt>(got));
-            write(in.data(), got);
-        }
-        if (copied != size || again != crc)
-            throw ZipError(quoted(name) + ": the source changed while it was being packed");
-        if (std::fflush(file_.get()) != 0 || ftruncate(fileno(file_.get()), static_cast<off_t>(dataStart + size)) != 0)
-            throw ZipError(path_.string() + ": cannot write: " + std::strerror(errno));
-        info.method = ZipMethod::Stored;
-        compressed = size;
+ZipArchiveWriter::ZipArchiveWriter(const std::filesystem::path& path) : path_(path) {
+    // libzip writes nothing before finish; the file is made now so a path that
+    // cannot be written is refused before any work.
+    {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        if (file == nullptr) throw ZipError(path.string() + ": cannot create: " + std::strerror(errno));
+        std::fclose(file);
     }
-    info.compressedSize = static_cast<std::uint32_t>(compressed);
+    int error = 0;
+    archive_.reset(zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
+    if (!archive_) {
+        zip_error_t why;
+        zip_error_init_with_code(&why, error);
+        const std::string message = zip_error_strerror(&why);
+        zip_error_fini(&why);
+        throw ZipError(path.string() + ": cannot create: " + message);
+    }
+}
 
-    const std::string header = localHeader(name, info);
-    seek(headerOffset);
-    write(header.data(), header.size());
-    seek(dataStart + compressed);
+ZipArchiveWriter::~ZipArchiveWriter() = default;
 
-    entries_.push_back(info);
-    offsets_.push_back(static_cast<std::uint32_t>(headerOffset));
-    names_.insert(info.name);
+void ZipArchiveWriter::checkName(std::string_view name) {
+    if (finished_) throw ZipError("archive already finished");
+    if (auto problem = entryNameProblem(name)) throw ZipError(quotedName(name) + ": " + *problem);
+    if (names_.contains(std::string(name))) throw ZipError(quotedName(name) + ": entry already in the archive");
+    if (pending_.size() >= kZipMaxEntries)
+        throw ZipError(quotedName(name) + ": more than 65535 entries do not fit a zip archive");
+}
+
+void ZipArchiveWriter::addFile(std::string_view name, const std::filesystem::path& source) {
+    checkName(name);
+    std::FILE* file = std::fopen(source.c_str(), "rb");
+    if (file == nullptr) throw ZipError(source.string() + ": cannot read: " + std::strerror(errno));
+    std::unique_ptr<std::FILE, FileCloser> input(file);
+    const Measure m = measure(name, [&](unsigned char* destination, std::size_t size) {
+        const std::size_t n = std::fread(destination, 1, size, input.get());
+        if (n < size && std::ferror(input.get()))
+            throw ZipError(source.string() + ": cannot read: " + std::strerror(errno));
+        return n;
+    });
+    zip_source_t* data = zip_source_file(archive_.get(), source.c_str(), 0, static_cast<zip_int64_t>(m.size));
+    if (data == nullptr) throw ZipError(source.string() + ": cannot read: " + libzipMessage(archive_.get()));
+    add(name, data, m.size, m.crc, m.deflated);
+}
+
+void ZipArchiveWriter::addBytes(std::string_view name, std::string_view bytes) {
+    checkName(name);
+    std::size_t offset = 0;
+    const Measure m = measure(name, [&](unsigned char* destination, std::size_t size) {
+        const std::size_t n = std::min(size, bytes.size() - offset);
+        std::memcpy(destination, bytes.data() + offset, n);
+        offset += n;
+        return n;
+    });
+    // libzip reads the bytes when the archive is written: they are kept here
+    // until then, whatever the caller does with its own.
+    const std::string& kept = *held_.emplace_back(std::make_unique<std::string>(bytes));
+    zip_source_t* data = zip_source_buffer(archive_.get(), kept.data(), kept.size(), 0);
+    if (data == nullptr) throw ZipError(quotedName(name) + ": " + libzipMessage(archive_.get()));
+    add(name, data, m.size, m.crc, m.deflated);
+}
+
+void ZipArchiveWriter::add(std::string_view name, zip_source_t* data, std::uint64_t size, std::uint32_t crc,
+                           std::uint64_t deflated) {
+    const std::string entry(name);
+    // Raw bytes: the name is the player's lookup key, never re-encoded. libzip
+    // marks names that are UTF-8 as such.
+    const zip_int64_t index = zip_file_add(archive_.get(), entry.c_str(), data, ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+        zip_source_free(data);
+        throw ZipError(quotedName(name) + ": " + libzipMessage(archive_.get()));
+    }
+    const auto at = static_cast<zip_uint64_t>(index);
+    const ZipMethod method = deflated < size ? ZipMethod::Deflated : ZipMethod::Stored;
+    // A fixed time stamp keeps archives of the same files byte-identical from
+    // one build to the next.
+    if (zip_set_file_compression(archive_.get(), at, method == ZipMethod::Deflated ? ZIP_CM_DEFLATE : ZIP_CM_STORE,
+                                 9) != 0 ||
+        zip_file_set_dostime(archive_.get(), at, kDosTime, kDosDate, 0) != 0 ||
+        zip_file_set_external_attributes(archive_.get(), at, 0, ZIP_OPSYS_UNIX, kRegularFileAttributes) != 0)
+        throw ZipError(quotedName(name) + ": " + libzipMessage(archive_.get()));
+    pending_.push_back({entry, method, crc, 0, static_cast<std::uint32_t>(size)});
+    names_.insert(entry);
 }
 
 void ZipArchiveWriter::finish() {
     if (finished_) return;
-    const std::uint64_t directoryOffset = position();
-    std::string directory;
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const ZipEntryInfo& e = entries_[i];
-        put32(directory, kCentralSignature);
-        put16(directory, kVersionMadeBy);
-        put16(directory, kVersionNeeded);
-        put16(directory, isAscii(e.name) || !isUtf8(e.name) ? 0 : kUtf8NameFlag);
-        put16(directory, static_cast<std::uint16_t>(e.method));
-        put16(directory, kDosTime);
-        put16(directory, kDosDate);
-        put32(directory, e.crc);
-        put32(directory, e.compressedSize);
-        put32(directory, e.size);
-        put16(directory, static_cast<std::uint32_t>(e.name.size()));
-        put16(directory, 0);  // extra field
-        put16(directory, 0);  // comment
-        put16(directory, 0);  // disk number
-        put16(directory, 0);  // internal attributes
-        put32(directory, kRegularFileAttributes);
-        put32(directory, offsets_[i]);
-        directory += e.name;
+    if (pending_.empty()) {
+        // libzip removes an archive without entries; the player reads an empty
+        // one, so that is written here: the end record alone.
+        archive_.reset();
+        std::string end;
+        put32(end, kEndSignature);
+        end.append(18, '\0');
+        std::FILE* file = std::fopen(path_.c_str(), "wb");
+        const bool written = file != nullptr && std::fwrite(end.data(), 1, end.size(), file) == end.size();
+        if ((file != nullptr && std::fclose(file) != 0) || !written)
+            throw ZipError(path_.string() + ": cannot write: " + std::strerror(errno));
+        finished_ = true;
+        return;
     }
-    if (directoryOffset > 0xFFFFFFFFull || directoryOffset + directory.size() > 0xFFFFFFFFull)
+    if (zip_close(archive_.get()) != 0) throw ZipError(path_.string() + ": " + libzipMessage(archive_.get()));
+    archive_.release();  // zip_close freed it
+    held_.clear();
+
+    // Read back what was written: the sizes libzip chose, and sources that
+    // changed after they were measured.
+    int error = 0;
+    const std::unique_ptr<zip_t, ArchiveDiscard> written(zip_open(path_.c_str(), ZIP_RDONLY, &error));
+    if (!written) throw ZipError(path_.string() + ": the archive written does not read back");
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+        ZipEntryInfo info = pending_[i];
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(written.get(), i, ZIP_FL_ENC_RAW, &stat) != 0 || stat.name == nullptr ||
+            info.name != stat.name)
+            throw ZipError(path_.string() + ": the archive written does not read back");
+        if (stat.size != info.size || stat.crc != info.crc)
+            throw ZipError(quotedName(info.name) + ": the source changed while it was being packed");
+        info.compressedSize = static_cast<std::uint32_t>(stat.comp_size);
+        entries_.push_back(info);
+    }
+    if (fs::file_size(path_) > 0xFFFFFFFFull)
         throw ZipError(path_.string() + ": the archive outgrows 4 GiB, the zip32 limit");
-    std::string end;
-    put32(end, kEndSignature);
-    put16(end, 0);  // this disk
-    put16(end, 0);  // disk with the directory
-    put16(end, static_cast<std::uint32_t>(entries_.size()));
-    put16(end, static_cast<std::uint32_t>(entries_.size()));
-    put32(end, static_cast<std::uint32_t>(directory.size()));
-    put32(end, static_cast<std::uint32_t>(directoryOffset));
-    put16(end, 0);  // comment length
-    write(directory.data(), directory.size());
-    write(end.data(), end.size());
-    if (std::fflush(file_.get()) != 0 || fsync(fileno(file_.get())) != 0)
-        throw ZipError(path_.string() + ": cannot write: " + std::strerror(errno));
-    if (std::fclose(file_.release()) != 0)
-        throw ZipError(path_.string() + ": cannot write: " + std::strerror(errno));
     finished_ = true;
 }
 

@@ -1,5 +1,6 @@
-// Zip archive writing for the authoring tools: entries the player's archive
-// reader opens (stored or deflated, 32-bit sizes, no encryption, exact names).
+// Zip archive writing for the authoring tools, through libzip: entries the
+// player's archive reader opens (stored or deflated, 32-bit sizes, no
+// encryption, exact names).
 //
 // Use:
 //     zyr::ZipArchiveWriter zip(tempPath);            // creates/truncates tempPath
@@ -9,8 +10,10 @@
 //
 //     zyr::writeZipAtomically(out, entries);          // temp file + rename, all or nothing
 //
-// Ownership: the writer owns its open output file and closes it when destroyed;
-// an unfinished archive is left as an incomplete file, which is why tools go
+// Ownership: the writer owns the libzip archive and the bytes given to addBytes
+// until finish, when libzip writes the whole file (files given to addFile are
+// read then, and once before to choose the method). A writer destroyed
+// unfinished leaves the empty file the constructor made, which is why tools go
 // through writeZipAtomically (it removes the temporary on any failure).
 //
 // Failure: every operation throws zyr::ZipError with a message naming the entry
@@ -29,6 +32,11 @@
 #include <string_view>
 #include <unordered_set>
 #include <vector>
+
+struct zip;
+typedef struct zip zip_t;
+struct zip_source;
+typedef struct zip_source zip_source_t;
 
 namespace zyr {
 
@@ -62,29 +70,30 @@ public:
     ZipArchiveWriter(const ZipArchiveWriter&) = delete;
     ZipArchiveWriter& operator=(const ZipArchiveWriter&) = delete;
 
-    // Streams a file into the archive; deflated unless that does not make it smaller.
+    // Adds a file; deflated (level 9) unless that does not make it smaller.
     void addFile(std::string_view name, const std::filesystem::path& source);
     void addBytes(std::string_view name, std::string_view bytes);
-    // Writes the central directory and closes the file.
+    // Writes the archive; entries() then holds what was written.
     void finish();
 
     const std::vector<ZipEntryInfo>& entries() const { return entries_; }
 
 private:
     struct FileCloser {
-        void operator()(std::FILE* file) const;
+        void operator()(std::FILE* file) const { std::fclose(file); }
     };
-    class Source;
+    struct ArchiveDiscard {
+        void operator()(zip_t* archive) const;
+    };
 
-    void addEntry(std::string_view name, Source& source);
-    std::uint64_t position();
-    void seek(std::uint64_t offset);
-    void write(const void* bytes, std::size_t size);
+    void checkName(std::string_view name);
+    void add(std::string_view name, zip_source_t* data, std::uint64_t size, std::uint32_t crc, std::uint64_t deflated);
 
     std::filesystem::path path_;
-    std::unique_ptr<std::FILE, FileCloser> file_;
-    std::vector<ZipEntryInfo> entries_;
-    std::vector<std::uint32_t> offsets_;
+    std::unique_ptr<zip_t, ArchiveDiscard> archive_;
+    std::vector<std::unique_ptr<std::string>> held_;  // addBytes' bytes until finish
+    std::vector<ZipEntryInfo> pending_;  // as added; sizes from the source
+    std::vector<ZipEntryInfo> entries_;  // as written
     std::unordered_set<std::string> names_;
     bool finished_ = false;
 };
