@@ -77,8 +77,15 @@ protected:
             where = x.geometry(*id);
             return where.width == kWidth && x.screenshot().pixel(where.x + kWidth - 10, where.y + 10) != 0;
         }, 20s)) << program->errorOutput();
-        // The HUD would cover the top-left corner of the picture.
+        // The HUD would cover the top-left corner of the picture, the timeline
+        // its bottom: both go, and the left half's colour (one colour in these
+        // shaders) then reaches the bottom edge.
         x.key("h");
+        x.key("t");
+        waitFor([&] {
+            const Screenshot shot = x.screenshot();
+            return shot.pixel(where.x + 20, where.y + kHeight - 12) == shot.pixel(where.x + 20, where.y + 40);
+        }, 10s);
     }
 
     // Polls until check holds or the time is up; true when it held.
@@ -304,8 +311,6 @@ TEST_F(Studio, PictureEqualsTheCapturedFrame) {
     ASSERT_EQ(height, kHeight);
 
     start({"--at", "17"});
-    // The timeline covers the bottom of the picture until T takes it away.
-    x.key("t");
     int differing = 0;
     waitFor([&] {
         const Screenshot shot = x.screenshot();

@@ -149,7 +149,7 @@ TEST_F(Timeline, KeysEditedByKeyboardAndMouseShowAtOnceAndSaveIntoTheirBlocks) {
     // Double-click: the exact value and row typed in.
     ASSERT_TRUE(handle);
     pointer(at(handle->first, handle->second));
-    pointer("click --repeat 2 --delay 120 1");
+    pointer("click --repeat 2 --delay 150 1");
     pointer("type 0.5");
     pointer("key Tab");
     pointer("type 40");

@@ -20,6 +20,7 @@
 #include "Track.h"
 #include "TrackText.h"
 #include "Transport.h"
+#include "ParameterWrite.h"
 #include "AudioLayer.h"
 #include "ExportScan.h"
 
@@ -205,8 +206,6 @@ public:
     explicit Overlays(GLFWwindow* window) {
         context_ = ImGui::CreateContext();
         ImGui::GetIO().IniFilename = nullptr;
-        // Slow software-rendered frames still tell a double-click from two clicks.
-        ImGui::GetIO().MouseDoubleClickTime = 0.6f;
         renderer_ = ImGui_ImplOpenGL3_Init();
         platform_ = ImGui_ImplGlfw_InitForOpenGL(window, true);
     }
@@ -224,7 +223,7 @@ private:
     bool platform_ = false;
 };
 
-constexpr std::array<std::pair<const char*, const char*>, 21> kKeys = {{
+constexpr std::array<std::pair<const char*, const char*>, 22> kKeys = {{
     {"Space", "play / pause"},
     {"Left / Right", "back / forward one beat (8 rows)"},
     {"Page Up / Page Down", "back / forward one bar (32 rows)"},
@@ -245,6 +244,7 @@ constexpr std::array<std::pair<const char*, const char*>, 21> kKeys = {{
     {"double-click a key", "type its exact value and row"},
     {"Ctrl+Z / Ctrl+Shift+Z", "undo / redo"},
     {"Ctrl+S", "save the edited tracks into tracks/*.txt"},
+    {"U", "uniform inspector"},
     {"", "saving a file in the folder reloads it"},
 }};
 
@@ -261,6 +261,7 @@ public:
 
 private:
     static void onKey(GLFWwindow* window, int key, int scancode, int action, int mods);
+    static void onMouseButton(GLFWwindow* window, int button, int action, int mods);
 
     void openFolder(const fs::path& folder);
     void openArchive(const fs::path& path);
@@ -342,6 +343,16 @@ private:
     bool conflict_ = false;    // tracks/ changed on disk while edits were unsaved
     bool quitPrompt_ = false;  // asking Save, Discard or Cancel
     bool quitConfirmed_ = false;
+
+    // The uniform inspector: every export of the program in use, in its order.
+    bool inspector_ = false;
+    std::vector<ExportedUniform> exports_;
+    std::map<std::string, ValueSlot> overrides_;   // imgui exports, by name: over fsshader.ini
+    std::map<std::string, ValueSlot> keyValues_;   // rocket exports, by name: what "Key here" keys
+    void drawInspector(float width);
+    void applyOverride(const std::string& name, const ValueSlot& values);
+    void writeParameter(const std::string& name, std::uint32_t components);
+    void keyHere(const ExportedUniform& uniform, const ValueSlot& values);
     std::map<Part, std::string> snapshots_;
     std::map<Part, std::vector<Problem>> problems_;
 
@@ -349,6 +360,8 @@ private:
     // that a frame allocates nothing.
     std::array<int, 64> keys_{};
     std::array<int, 64> mods_{};
+    double lastPress_ = -1.0;   // glfwGetTime of the last left press
+    bool doubleClick_ = false;  // a second press came soon after one, since the last frame
     std::size_t keyCount_ = 0;
 
     bool hud_ = true;
@@ -481,6 +494,7 @@ void StudioSession::openWindow(const StudioOptions& options, const std::string& 
     glfwSetWindowUserPointer(handle, this);
     // Installed before the overlays' back end, which then hands every key on.
     glfwSetKeyCallback(handle, &StudioSession::onKey);
+    glfwSetMouseButtonCallback(handle, &StudioSession::onMouseButton);
     overlays_ = std::make_unique<Overlays>(handle);
 }
 
@@ -498,9 +512,26 @@ void StudioSession::onKey(GLFWwindow* window, int key, int, int action, int mods
     }
 }
 
+void StudioSession::onMouseButton(GLFWwindow* window, int button, int action, int) {
+    auto* self = static_cast<StudioSession*>(glfwGetWindowUserPointer(window));
+    if (!self || button != GLFW_MOUSE_BUTTON_LEFT || action != GLFW_PRESS) return;
+    // Timed as they arrive, not by frame: two presses within one slow frame
+    // are still a double-click.
+    const double now = glfwGetTime();
+    if (now - self->lastPress_ < 0.5) self->doubleClick_ = true;
+    self->lastPress_ = now;
+}
+
 void StudioSession::handleKeys() {
     // Typing into the timeline's fields is not a command.
-    if (panel_.typing()) keyCount_ = 0;
+    if (panel_.typing()) {
+        for (std::size_t i = 0; i < keyCount_; ++i) {
+            if (keys_[i] == GLFW_KEY_ENTER || keys_[i] == GLFW_KEY_KP_ENTER) panel_.editKey(TimelinePanel::kEditEnter);
+            if (keys_[i] == GLFW_KEY_ESCAPE) panel_.editKey(TimelinePanel::kEditEscape);
+            if (keys_[i] == GLFW_KEY_TAB) panel_.editKey(TimelinePanel::kEditTab);
+        }
+        keyCount_ = 0;
+    }
     for (std::size_t i = 0; i < keyCount_; ++i) {
         const int key = keys_[i];
         if (quitPrompt_) {
@@ -622,6 +653,8 @@ void StudioSession::applyParameters(const std::string& text) {
     } catch (const ParameterFileError&) {
         // Checked before it got here.
     }
+    // The inspector's overrides stay over the file until written or reverted.
+    for (const auto& [name, values] : overrides_) applyOverride(name, values);
 }
 
 void StudioSession::reloadParameters() {
@@ -712,6 +745,7 @@ void StudioSession::buildLanes() {
     std::map<std::string, const Lane*> old;
     for (const Lane& lane : timeline_.lanes()) old[lane.track] = &lane;
     const SyncDevice& device = store_->device();
+    exports_ = scanExports(lastShader_);
     std::vector<Lane> lanes;
     static constexpr const char* kComponents[] = {".x", ".y", ".z", ".w"};
     for (const ExportedUniform& uniform : scanExports(lastShader_)) {
@@ -795,6 +829,130 @@ void StudioSession::saveTracks() {
     }
 }
 
+void StudioSession::applyOverride(const std::string& name, const ValueSlot& values) {
+    std::string text = "[" + name + "]\n";
+    for (std::size_t c = 0; c < values.size(); ++c) text += "v" + std::to_string(c) + " = " + formatValue(values[c]) + "\n";
+    try {
+        shader_->applyParameters(text);
+    } catch (const ParameterFileError&) {
+        // Finite floats written by formatValue always read.
+    }
+}
+
+void StudioSession::writeParameter(const std::string& name, std::uint32_t components) {
+    const auto override = overrides_.find(name);
+    if (folder_.empty() || override == overrides_.end()) return;
+    const fs::path path = folder_ / kParameterEntry;
+    const std::string old = readFile(path).value_or(std::string());
+    std::string why;
+    const std::optional<std::string> text =
+        writeParameterTable(old, name, std::span<const float>(override->second.data(), components), why);
+    if (!text) {
+        setProblems(Part::Parameters, {{kParameterEntry, why, {}, 0}});
+        return;
+    }
+    // Whole or not at all, as the track texts are saved.
+    fs::path part = path;
+    part += ".part";
+    std::error_code error;
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        out.write(text->data(), static_cast<std::streamsize>(text->size()));
+        out.flush();
+        if (!out) error = std::make_error_code(std::errc::io_error);
+    }
+    if (!error) fs::rename(part, path, error);
+    if (error) {
+        fs::remove(part, error);
+        setProblems(Part::Parameters, {{kParameterEntry, "cannot be written; the override stays", {}, 0}});
+        return;
+    }
+    // What the studio wrote itself is no change to reload.
+    snapshots_[Part::Parameters] = snapshot(folder_, Part::Parameters);
+    lastParameters_ = *text;
+    overrides_.erase(override);
+    applyParameters(lastParameters_);
+    setProblems(Part::Parameters, {});
+    std::fprintf(stderr, "zyr-studio: fsshader.ini written\n");
+}
+
+void StudioSession::keyHere(const ExportedUniform& uniform, const ValueSlot& values) {
+    static constexpr const char* kComponents[] = {".x", ".y", ".z", ".w"};
+    const auto row = static_cast<std::int32_t>(std::floor(currentRow()));
+    const std::vector<Lane>& lanes = timeline_.lanes();
+    for (std::uint32_t c = 0; c < componentCount(uniform.type); ++c) {
+        for (std::size_t i = 0; i < lanes.size(); ++i) {
+            if (lanes[i].group == uniform.target && lanes[i].track.size() == uniform.target.size() + 2 &&
+                lanes[i].track.ends_with(kComponents[c]))
+                timeline_.setValueAt(i, row, values[c]);
+        }
+    }
+}
+
+void StudioSession::drawInspector(float width) {
+    ImGui::SetNextWindowPos(ImVec2(width - 6.0f, 6.0f), ImGuiCond_Always, ImVec2(1.0f, 0.0f));
+    ImGui::SetNextWindowBgAlpha(0.85f);
+    if (!ImGui::Begin("Uniforms", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_AlwaysAutoResize |
+                                               ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoFocusOnAppearing)) {
+        ImGui::End();
+        return;
+    }
+    static constexpr const char* kTypes[] = {"float", "vec2", "vec3", "vec4"};
+    static constexpr const char* kLabels[] = {"v0", "v1", "v2", "v3"};
+    const auto& values = shader_->values();
+    for (const ExportedUniform& uniform : exports_) {
+        const std::uint32_t n = componentCount(uniform.type);
+        const ExportKind kind = classifyKind(uniform.kind);
+        ImGui::PushID(uniform.name.c_str());
+        ImGui::Separator();
+        ImGui::Text("%s  %s=%s  %s", uniform.name.c_str(), uniform.kind.c_str(), uniform.target.c_str(),
+                    n >= 1 && n <= 4 ? kTypes[n - 1] : uniform.typeName.c_str());
+        const bool kept = shader_->locations().count(uniform.name) != 0;
+        if (!kept) {
+            ImGui::TextDisabled("  removed by the compiler: drives nothing");
+        } else if (kind == ExportKind::Internal) {
+            if (uniform.target == "time") ImGui::Text("  playback seconds: %.3f", music_->playbackSeconds());
+            else if (uniform.target == "rows") ImGui::Text("  rows: %.3f", currentRow());
+            else if (uniform.target == "resolution") ImGui::Text("  framebuffer: %.0f x %.0f", resolution_[0], resolution_[1]);
+            else ImGui::TextDisabled("  unknown internal target");
+        } else if (const auto slot = values.find(uniform.name); slot != values.end() && n >= 1 && n <= 4) {
+            if (kind == ExportKind::Imgui) {
+                const auto override = overrides_.find(uniform.name);
+                ValueSlot shown = override != overrides_.end() ? override->second : slot->second;
+                ImGui::Text("  %s", override != overrides_.end() ? "overridden (fsshader.ini not written)" : "from fsshader.ini");
+                bool changed = false;
+                for (std::uint32_t c = 0; c < n; ++c) changed = ImGui::DragFloat(kLabels[c], &shown[c], 0.005f) || changed;
+                if (changed) {
+                    overrides_[uniform.name] = shown;
+                    applyOverride(uniform.name, shown);
+                }
+                if (override != overrides_.end() || changed) {
+                    if (ImGui::Button("Write to fsshader.ini")) writeParameter(uniform.name, n);
+                    ImGui::SameLine();
+                    if (ImGui::Button("Revert")) {
+                        overrides_.erase(uniform.name);
+                        applyParameters(lastParameters_);
+                    }
+                }
+            } else if (kind == ExportKind::Rocket) {
+                ImGui::Text("  tracks %s.x.. now: %.4g %.4g %.4g %.4g", uniform.target.c_str(), slot->second[0],
+                            n > 1 ? slot->second[1] : 0.0f, n > 2 ? slot->second[2] : 0.0f, n > 3 ? slot->second[3] : 0.0f);
+                const auto chosen = keyValues_.find(uniform.name);
+                ValueSlot shown = chosen != keyValues_.end() ? chosen->second : slot->second;
+                bool changed = false;
+                for (std::uint32_t c = 0; c < n; ++c) changed = ImGui::DragFloat(kLabels[c], &shown[c], 0.005f) || changed;
+                if (changed) keyValues_[uniform.name] = shown;
+                if (ImGui::Button("Key here")) {
+                    keyHere(uniform, shown);
+                    keyValues_.erase(uniform.name);
+                }
+            }
+        }
+        ImGui::PopID();
+    }
+    ImGui::End();
+}
+
 void StudioSession::decodeWaveform() {
     std::vector<std::int16_t> samples;
     AudioInfo info;
@@ -833,6 +991,7 @@ bool StudioSession::handleTimelineKey(int key, int mods) {
     const auto row = static_cast<std::int32_t>(std::floor(currentRow()));
     switch (key) {
     case GLFW_KEY_T: timelineShown_ = !timelineShown_; return true;
+    case GLFW_KEY_U: inspector_ = !inspector_; return true;
     case GLFW_KEY_UP: timeline_.selectPrevious(); return true;
     case GLFW_KEY_DOWN: timeline_.selectNext(); return true;
     case GLFW_KEY_I: timeline_.insertAt(row); return true;
@@ -939,9 +1098,12 @@ void StudioSession::drawOverlays(int width, int height) {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
+    const bool doubleClick = doubleClick_;
+    doubleClick_ = false;
     float bottom = static_cast<float>(height);
     if (timelineShown_) {
         const TimelineFrame frame{currentRow(), music_->lengthRows(), paused_, &*transport_};
+        panel_.setDoubleClick(doubleClick);
         if (const auto row = panel_.draw(timeline_, frame, static_cast<float>(width), static_cast<float>(height))) seekTo(*row);
         bottom = timelineLayout(static_cast<float>(width), static_cast<float>(height)).top;
     }
@@ -990,6 +1152,8 @@ void StudioSession::drawOverlays(int width, int height) {
         }
         ImGui::End();
     }
+
+    if (inspector_) drawInspector(static_cast<float>(width));
 
     if (quitPrompt_) {
         ImGui::SetNextWindowPos(ImVec2(static_cast<float>(width) * 0.5f, bottom * 0.5f), ImGuiCond_Always, ImVec2(0.5f, 0.5f));

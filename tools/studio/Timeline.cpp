@@ -132,6 +132,27 @@ bool TimelineModel::setKey(std::size_t key, std::int32_t row, float value) {
     return true;
 }
 
+bool TimelineModel::setValueAt(std::size_t laneIndex, std::int32_t row, float value) {
+    if (laneIndex >= lanes_.size() || drag_) return false;
+    select(laneIndex);
+    Lane* lane = editable();
+    if (!lane) return false;
+    std::vector<SyncKey> old = lane->keys;
+    if (const auto key = keyAt(lane->keys, row)) {
+        lane->keys[*key].value = value;
+        selectedKey_ = key;
+    } else {
+        const auto before = keyAtOrBefore(lane->keys, row);
+        const std::size_t at = before ? *before + 1 : 0;
+        lane->keys.insert(lane->keys.begin() + static_cast<std::ptrdiff_t>(at),
+                          SyncKey{row, value, before ? lane->keys[*before].type : Linear});
+        selectedKey_ = at;
+    }
+    if (sameKeys(old, lane->keys)) return false;
+    record(std::move(old));
+    return true;
+}
+
 void TimelineModel::beginDrag(std::size_t key) {
     Lane* lane = editable();
     if (!lane || key >= lane->keys.size()) return;

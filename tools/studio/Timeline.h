@@ -68,6 +68,9 @@ public:
     bool cycleAt(std::int32_t row);
     // Sets key's row and value; the row is kept strictly between its neighbours.
     bool setKey(std::size_t key, std::int32_t row, float value);
+    // Sets the value of the key at row in lane, inserting one (interpolation as
+    // insertAt gives it) where there is none; selects the lane.
+    bool setValueAt(std::size_t lane, std::int32_t row, float value);
 
     // A drag is one step however many moves it makes.
     void beginDrag(std::size_t key);

@@ -218,7 +218,9 @@ void TimelinePanel::drawLanes(const TimelineLayout& layout, const TimelineModel&
 std::optional<double> TimelinePanel::handlePointer(const TimelineLayout& layout, TimelineModel& model, const TimelineFrame& frame) {
     const ImGuiIO& io = ImGui::GetIO();
     const ImVec2 mouse = io.MousePos;
-    const bool inside = mouse.x >= 0.0f && mouse.x < layout.right && mouse.y >= layout.top && mouse.y < layout.bottom;
+    // Another window over the panel (the inspector) takes the pointer there.
+    const bool inside = mouse.x >= 0.0f && mouse.x < layout.right && mouse.y >= layout.top && mouse.y < layout.bottom &&
+                        ImGui::IsWindowHovered();
     // A popup open over the panel takes the pointer.
     if (ImGui::IsPopupOpen(nullptr, ImGuiPopupFlags_AnyPopupId)) return std::nullopt;
     std::optional<double> seek;
@@ -231,7 +233,7 @@ std::optional<double> TimelinePanel::handlePointer(const TimelineLayout& layout,
         view_.firstRow = anchor - (mouse.x - layout.left) * view_.rowsPerPixel;
     }
 
-    if (io.MouseClicked[0] && inside) {
+    if ((io.MouseClicked[0] || doubleClick_) && inside) {
         if (mouse.y < layout.rulerBottom && mouse.x >= layout.left) {
             drag_ = Drag::Seek;
             lastSeekRow_ = static_cast<std::int32_t>(rowUnder());
@@ -260,7 +262,10 @@ std::optional<double> TimelinePanel::handlePointer(const TimelineLayout& layout,
                 if (found) {
                     onHandle = true;
                     model.selectKey(found);
-                    if (io.MouseDoubleClicked[0]) {
+                    if (doubleClick_) {
+                        // The first press may have started a drag that never saw its release.
+                        model.endDrag();
+                        drag_ = Drag::None;
                         openEdit_ = true;
                         editKey_ = *found;
                         editValue_ = lane.keys[*found].value;
@@ -287,7 +292,7 @@ std::optional<double> TimelinePanel::handlePointer(const TimelineLayout& layout,
         }
     }
 
-    if (io.MouseDown[0]) {
+    if (io.MouseDown[0] && !openEdit_) {
         switch (drag_) {
         case Drag::Seek: {
             const auto row = static_cast<std::int32_t>(rowUnder());
@@ -326,17 +331,20 @@ void TimelinePanel::editPopup(TimelineModel& model) {
         openEdit_ = false;
     }
     typing_ = false;
-    if (!ImGui::BeginPopup("key")) return;
+    if (!ImGui::BeginPopup("key")) {
+        editKeys_ = 0;
+        return;
+    }
     typing_ = true;
     if (ImGui::IsWindowAppearing()) ImGui::SetKeyboardFocusHere();
-    // Typed text counts as it is typed; Enter applies, Escape leaves.
+    // Typed text counts as it is typed; Enter applies, Escape leaves, Tab goes to the row.
     ImGui::InputFloat("value", &editValue_, 0.0f, 0.0f, "%g", ImGuiInputTextFlags_AutoSelectAll);
+    if (editKeys_ & kEditTab) ImGui::SetKeyboardFocusHere();
     ImGui::InputInt("row", &editRow_, 0, 0, ImGuiInputTextFlags_AutoSelectAll);
-    const ImGuiIO& io = ImGui::GetIO();
-    bool apply = ImGui::Button("OK") || ImGui::IsKeyPressed(io.KeyMap[ImGuiKey_Enter]) ||
-                 ImGui::IsKeyPressed(io.KeyMap[ImGuiKey_KeyPadEnter]);
+    const bool apply = ImGui::Button("OK") || (editKeys_ & kEditEnter) != 0;
     ImGui::SameLine();
-    const bool cancel = ImGui::Button("Cancel") || ImGui::IsKeyPressed(io.KeyMap[ImGuiKey_Escape]);
+    const bool cancel = ImGui::Button("Cancel") || (editKeys_ & kEditEscape) != 0;
+    editKeys_ = 0;
     if (apply) model.setKey(editKey_, editRow_, editValue_);
     if (apply || cancel) ImGui::CloseCurrentPopup();
     ImGui::EndPopup();

@@ -49,6 +49,17 @@ public:
     // returns a row to seek to when the ruler asked for one.
     std::optional<double> draw(TimelineModel& model, const TimelineFrame& frame, float width, float height);
 
+    // A double-click came since the last frame (timed by the caller as the
+    // presses arrive, so that a slow frame does not hide it).
+    void setDoubleClick(bool doubleClick) { doubleClick_ = doubleClick; }
+
+    // Enter, Escape and Tab while typing, from the window's key events: a key
+    // pressed and released within one slow frame is never seen down by ImGui.
+    void editKey(int key) { editKeys_ |= key; }
+    static constexpr int kEditEnter = 1;
+    static constexpr int kEditEscape = 2;
+    static constexpr int kEditTab = 4;
+
     // True while a text field of the panel takes the keyboard.
     bool typing() const { return typing_; }
 
@@ -75,6 +86,8 @@ private:
     float dragHigh_ = 1.0f;
     std::int32_t lastSeekRow_ = -1;
 
+    bool doubleClick_ = false;
+    int editKeys_ = 0;
     bool openEdit_ = false;
     bool typing_ = false;
     std::size_t editKey_ = 0;
