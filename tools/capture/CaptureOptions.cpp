@@ -24,7 +24,7 @@ const char* const kCaptureUsage =
     "               .mp4 or .mkv (H.264 and AAC), .webm (VP9 and Opus); at least one of\n"
     "               --out and --video\n"
     "  --crf        video quality, 0 best (H.264: 0..51, default 18; VP9: 0..63, default 31)\n"
-    "  --preset     H.264 speed against size: ultrafast .. veryslow (default veryfast)\n"
+    "  --preset     H.264 speed against size: ultrafast .. veryslow (default ultrafast)\n"
     "  --png-level  PNG compression, 0 fastest (stored) .. 9 smallest (default 2)\n";
 
 namespace {

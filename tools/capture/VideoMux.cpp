@@ -158,9 +158,11 @@ bool writeAll(int fd, const std::uint8_t* bytes, std::size_t size) {
 
 const char* const kVideoExtensions = ".mp4, .mkv, .webm";
 const char* const kVideoPresets = "ultrafast, superfast, veryfast, faster, fast, medium, slow, slower, veryslow";
-// Renders at the software renderer's pace still keep a fast encoder busy: x264's
-// veryfast at the default quality keeps up with it and looks the same.
-const char* const kDefaultVideoPreset = "veryfast";
+// The encoder shares the cores with the renderer (a software one takes them
+// all), so its time comes straight off the capture rate: x264's fastest preset
+// costs about a quarter of veryfast's on the demo at 1920x1080, for files about
+// half as large again at the same quality. --preset trades back.
+const char* const kDefaultVideoPreset = "ultrafast";
 
 const VideoFormat* videoFormatFor(const fs::path& video) {
     std::string extension = video.extension().string();
