@@ -43,7 +43,7 @@ constexpr const char* kPartSuffix = ".part";
 // PNG compression: 0 fastest (stored) to 9 smallest; the default is the one
 // that keeps pace with the renderer on two cores.
 constexpr int kMaxPngLevel = 9;
-constexpr int kDefaultPngLevel = 2;
+constexpr int kDefaultPngLevel = 1;
 
 bool isCaptureFileName(std::string_view name);
 void checkOutputFolder(const std::filesystem::path& folder);

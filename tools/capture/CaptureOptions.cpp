@@ -25,7 +25,7 @@ const char* const kCaptureUsage =
     "               --out and --video\n"
     "  --crf        video quality, 0 best (H.264: 0..51, default 18; VP9: 0..63, default 31)\n"
     "  --preset     H.264 speed against size: ultrafast .. veryslow (default ultrafast)\n"
-    "  --png-level  PNG compression, 0 fastest (stored) .. 9 smallest (default 2)\n";
+    "  --png-level  PNG compression, 0 fastest (stored) .. 9 smallest (default 1)\n";
 
 namespace {
 
