@@ -340,6 +340,7 @@ private:
         std::vector<SyncKey> keys;
     };
     std::map<std::string, TextTrack> textTracks_;  // by name, as tracks/*.txt hold them
+    bool textsBroken_ = false;  // a track text does not read: where its tracks live is unknown
     bool conflict_ = false;    // tracks/ changed on disk while edits were unsaved
     bool quitPrompt_ = false;  // asking Save, Discard or Cancel
     bool quitConfirmed_ = false;
@@ -523,8 +524,8 @@ void StudioSession::onMouseButton(GLFWwindow* window, int button, int action, in
 }
 
 void StudioSession::handleKeys() {
-    // Typing into the timeline's fields is not a command.
-    if (panel_.typing()) {
+    // Typing into the timeline's or the inspector's fields is not a command.
+    if (panel_.typing() || ImGui::GetIO().WantTextInput) {
         for (std::size_t i = 0; i < keyCount_; ++i) {
             if (keys_[i] == GLFW_KEY_ENTER || keys_[i] == GLFW_KEY_KP_ENTER) panel_.editKey(TimelinePanel::kEditEnter);
             if (keys_[i] == GLFW_KEY_ESCAPE) panel_.editKey(TimelinePanel::kEditEscape);
@@ -724,6 +725,7 @@ void StudioSession::takeDiskTracks() {
 
 void StudioSession::readTrackTexts() {
     textTracks_.clear();
+    textsBroken_ = false;
     if (folder_.empty()) return;
     std::error_code error;
     for (auto it = fs::directory_iterator(folder_ / "tracks", error); !error && it != fs::directory_iterator(); it.increment(error)) {
@@ -731,7 +733,10 @@ void StudioSession::readTrackTexts() {
         const std::string file = "tracks/" + it->path().filename().string();
         TrackSetParser parser;
         parser.parse(readFile(it->path()).value_or(std::string()), file);
-        if (!parser.errors().empty()) continue;
+        if (!parser.errors().empty()) {
+            textsBroken_ = true;
+            continue;
+        }
         for (const Track& track : parser.tracks()) {
             TextTrack& text = textTracks_[track.name];
             text.file = file;
@@ -766,7 +771,9 @@ void StudioSession::buildLanes() {
                     lane.savedKeys.assign(track->keys, track->keys + track->count);
                 }
                 // Keys that come from no text are a ready .track file (or an archive).
-                lane.readOnly = folder_.empty() || !lane.savedKeys.empty();
+                // While a text does not read, a track found in none may be in it: a
+                // new one in tracks/new.txt could clash with it, so it waits.
+                lane.readOnly = folder_.empty() || !lane.savedKeys.empty() || textsBroken_;
             }
             if (folder_.empty()) lane.readOnly = true;
             const auto before = old.find(lane.track);
