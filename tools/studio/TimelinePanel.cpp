@@ -72,6 +72,9 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
     std::optional<double> seek;
     if (ImGui::Begin("Timeline", nullptr, kFlags)) {
         ImDrawList* list = ImGui::GetWindowDrawList();
+        // Grid, waveform and curves are axis-aligned or a pixel apart: smoothing
+        // their edges would cost most of the panel's time and show nothing.
+        list->Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
         list->AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(width, layout.bottom), kBackground);
         laneRects(layout, model.lanes(), model.selected(), laneScroll_, rects_);
         seek = handlePointer(layout, model, frame);
@@ -307,6 +310,11 @@ std::optional<double> TimelinePanel::handlePointer(const TimelineLayout& layout,
             laneScroll_ = std::max(0.0f, laneScroll_ - io.MouseDelta.y);
             break;
         case Drag::Key: {
+            // Lanes replaced under the drag (a reload) end it.
+            if (!model.dragging() || model.selected() >= rects_.size()) {
+                drag_ = Drag::None;
+                break;
+            }
             // A click that does not move leaves the key where it is.
             if (!ImGui::IsMouseDragging(0)) break;
             double row = layout.rowOfX(view_, mouse.x);
