@@ -999,11 +999,13 @@ bool StudioSession::handleTimelineKey(int key, int mods) {
     switch (key) {
     case GLFW_KEY_T: timelineShown_ = !timelineShown_; return true;
     case GLFW_KEY_U: inspector_ = !inspector_; return true;
-    case GLFW_KEY_UP: timeline_.selectPrevious(); return true;
-    case GLFW_KEY_DOWN: timeline_.selectNext(); return true;
-    case GLFW_KEY_I: timeline_.insertAt(row); return true;
-    case GLFW_KEY_DELETE: timeline_.deleteAt(row); return true;
-    case GLFW_KEY_K: timeline_.cycleAt(row); return true;
+    // Keys that pick or change keys act on what the panel shows; with it hidden
+    // they would edit out of sight.
+    case GLFW_KEY_UP: if (!timelineShown_) return false; timeline_.selectPrevious(); return true;
+    case GLFW_KEY_DOWN: if (!timelineShown_) return false; timeline_.selectNext(); return true;
+    case GLFW_KEY_I: if (!timelineShown_) return false; timeline_.insertAt(row); return true;
+    case GLFW_KEY_DELETE: if (!timelineShown_) return false; timeline_.deleteAt(row); return true;
+    case GLFW_KEY_K: if (!timelineShown_) return false; timeline_.cycleAt(row); return true;
     case GLFW_KEY_R:
         if (conflict_) takeDiskTracks();
         return true;
