@@ -1,5 +1,7 @@
 #include "AudioTestSupport.h"
 
+#include "Wait.h"
+
 #include "TempDir.h"
 
 #include <mpg123.h>
@@ -77,10 +79,6 @@ std::vector<std::int16_t> readSamples(const std::filesystem::path& path) {
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    // Positions move in milliseconds: poll finely.
+    return waitUntil(done, timeout, std::chrono::milliseconds(2));
 }

@@ -3,6 +3,7 @@
 // picture read back from the screen.
 #include "ContentFolder.h"
 #include "Desktop.h"
+#include "Wait.h"
 #include "Mp3.h"
 #include "TempDir.h"
 
@@ -88,14 +89,8 @@ protected:
         }, 10s);
     }
 
-    // Polls until check holds or the time is up; true when it held.
     static bool waitFor(const std::function<bool()>& check, std::chrono::milliseconds limit = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        do {
-            if (check()) return true;
-            std::this_thread::sleep_for(50ms);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return check();
+        return waitUntil(check, limit);
     }
 
     std::uint32_t leftPixel() const { return x.screenshot().pixel(where.x + 40, where.y + 40); }

@@ -3,6 +3,7 @@
 // back (untouched bytes byte for byte, edited blocks compiled back to their
 // keys), and the picture read from the screen.
 #include "Desktop.h"
+#include "Wait.h"
 #include "Mp3.h"
 #include "TempDir.h"
 #include "TrackText.h"
@@ -83,12 +84,7 @@ protected:
     }
 
     static bool waitFor(const std::function<bool()>& check, std::chrono::milliseconds limit = 15s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        do {
-            if (check()) return true;
-            std::this_thread::sleep_for(50ms);
-        } while (std::chrono::steady_clock::now() < deadline);
-        return check();
+        return waitUntil(check, limit);
     }
 
     std::uint32_t probe() const { return x.screenshot().pixel(where.x + 40, where.y + 40); }

@@ -273,6 +273,8 @@ private:
     void requestQuit();
     void saveTracks();
     void takeDiskTracks();
+    // Loads the tracks as the folder has them and lays the lanes out again.
+    void takeTracksFromDisk(const char* said);
     void readTrackTexts();
     void buildLanes();
     void showEdits();
@@ -702,25 +704,23 @@ void StudioSession::reloadTracks() {
                                               "yours over the file, R takes the file and drops yours", {}, 0}});
         return;
     }
-    if (!loadTracks()) return;
-    readTrackTexts();
-    timeline_.setLanes({});
-    buildLanes();
-    shownVersion_ = timeline_.version();
-    ++reloads_;
-    std::fprintf(stderr, "zyr-studio: tracks reloaded\n");
+    takeTracksFromDisk("tracks reloaded");
 }
 
 void StudioSession::takeDiskTracks() {
     conflict_ = false;
     setProblems(Part::Tracks, {});
+    takeTracksFromDisk("tracks taken from disk, edits dropped");
+}
+
+void StudioSession::takeTracksFromDisk(const char* said) {
     if (!loadTracks()) return;
     readTrackTexts();
     timeline_.setLanes({});
     buildLanes();
     shownVersion_ = timeline_.version();
     ++reloads_;
-    std::fprintf(stderr, "zyr-studio: tracks taken from disk, edits dropped\n");
+    std::fprintf(stderr, "zyr-studio: %s\n", said);
 }
 
 void StudioSession::readTrackTexts() {
