@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -70,7 +71,11 @@ Xvfb::Xvfb(int width, int height, bool ownProcessGroup) {
     const std::string fd = std::to_string(fds[1]);
     pid_ = fork();
     if (pid_ == 0) {
-        if (ownProcessGroup) setpgid(0, 0);
+        if (ownProcessGroup) {
+            setpgid(0, 0);
+            // Out of the group, it would outlive an owner killed outright.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+        }
         close(fds[0]);
         const int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 1);
