@@ -1,5 +1,6 @@
 #include "Launcher.h"
 
+#include "ImGuiSession.h"
 #include "ResourceArchive.h"
 #include "StopRequest.h"
 #include "Texture.h"
@@ -38,30 +39,6 @@ void setSize(LaunchSettings& settings, const VideoModeSize& size) {
     settings.height = static_cast<std::uint32_t>(size.height);
 }
 
-// The ImGui context and both back ends, shut down in the reverse order of their
-// start, also when set-up is left by an exception.
-class ImGuiSession {
-public:
-    ImGuiSession() {
-        context_ = ImGui::CreateContext();
-        // Nothing of the launcher is remembered between runs.
-        ImGui::GetIO().IniFilename = nullptr;
-        renderer_ = ImGui_ImplOpenGL3_Init();
-        platform_ = ImGui_ImplGlfw_InitForOpenGL(glfwGetCurrentContext(), true);
-    }
-    ~ImGuiSession() {
-        if (platform_) ImGui_ImplGlfw_Shutdown();
-        if (renderer_) ImGui_ImplOpenGL3_Shutdown();
-        ImGui::DestroyContext(context_);
-    }
-    ImGuiSession(const ImGuiSession&) = delete;
-    ImGuiSession& operator=(const ImGuiSession&) = delete;
-
-private:
-    ImGuiContext* context_ = nullptr;
-    bool renderer_ = false;
-    bool platform_ = false;
-};
 
 ImTextureID textureId(const Texture& texture) {
     return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(texture.name()));
@@ -122,7 +99,7 @@ bool runLauncher(ResourceArchive& archive, LaunchSettings& settings) {
     std::vector<const char*> items;
     for (const std::string& label : list->labels) items.push_back(label.c_str());
 
-    auto imgui = std::make_unique<ImGuiSession>();
+    auto imgui = std::make_unique<ImGuiSession>(glfwGetCurrentContext());
     auto logo = std::make_unique<Texture>(archive, "zyr.png");
 
     bool run = false;

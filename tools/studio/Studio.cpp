@@ -1,5 +1,7 @@
 #include "Studio.h"
 
+#include "ImGuiSession.h"
+
 #include "CompileLog.h"
 #include "ContentFolder.h"
 #include "EffectShader.h"
@@ -200,28 +202,6 @@ std::vector<SongSection> songSections(const fs::path& folder) {
     return sections;
 }
 
-// The ImGui context and both back ends, shut down in reverse order.
-class Overlays {
-public:
-    explicit Overlays(GLFWwindow* window) {
-        context_ = ImGui::CreateContext();
-        ImGui::GetIO().IniFilename = nullptr;
-        renderer_ = ImGui_ImplOpenGL3_Init();
-        platform_ = ImGui_ImplGlfw_InitForOpenGL(window, true);
-    }
-    ~Overlays() {
-        if (platform_) ImGui_ImplGlfw_Shutdown();
-        if (renderer_) ImGui_ImplOpenGL3_Shutdown();
-        ImGui::DestroyContext(context_);
-    }
-    Overlays(const Overlays&) = delete;
-    Overlays& operator=(const Overlays&) = delete;
-
-private:
-    ImGuiContext* context_ = nullptr;
-    bool renderer_ = false;
-    bool platform_ = false;
-};
 
 constexpr std::array<std::pair<const char*, const char*>, 22> kKeys = {{
     {"Space", "play / pause"},
@@ -312,7 +292,7 @@ private:
     std::unique_ptr<EffectShader> shader_;
     std::unique_ptr<SyncTrackStore> store_;
     std::unique_ptr<Soundtrack> music_;
-    std::unique_ptr<Overlays> overlays_;
+    std::unique_ptr<ImGuiSession> overlays_;
     std::unique_ptr<FolderWatch> watch_;
     std::unique_ptr<SongBuilder> songs_;
 
@@ -498,7 +478,7 @@ void StudioSession::openWindow(const StudioOptions& options, const std::string& 
     // Installed before the overlays' back end, which then hands every key on.
     glfwSetKeyCallback(handle, &StudioSession::onKey);
     glfwSetMouseButtonCallback(handle, &StudioSession::onMouseButton);
-    overlays_ = std::make_unique<Overlays>(handle);
+    overlays_ = std::make_unique<ImGuiSession>(handle);
 }
 
 void StudioSession::onKey(GLFWwindow* window, int key, int, int action, int mods) {
