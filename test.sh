@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite, then again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs each fuzzer briefly: ./test.sh
+# When Wine and the mingw-w64 cross compiler are installed (scripts/install-deps
+# --windows), the Windows build is made first and the suite runs it under Wine.
 # Exit status is the suite's.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -44,7 +46,22 @@ suite() {  # suite BUILD_DIR CMAKE_ARGS...
 }
 
 status=0
-suite build-test -DCMAKE_BUILD_TYPE=Release || status=1
+windows=()
+if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
+  echo "== build-windows: cross-building the Windows release"
+  if ./scripts/build-windows; then
+    windows=(-DTESSARAN_WINDOWS_BUILD="$PWD/build-windows")
+  else
+    echo "== build-windows: FAILED" >&2
+    status=1
+  fi
+else
+  echo "== wine: SKIPPED: Wine or the mingw-w64 cross compiler is not installed, so the Windows build is neither made nor tested (scripts/install-deps --windows)" >&2
+fi
+# Without the Windows build an older configuration must not keep its Wine tests.
+[[ ${#windows[@]} -gt 0 ]] || windows=(-DTESSARAN_WINDOWS_BUILD=)
+
+suite build-test -DCMAKE_BUILD_TYPE=Release "${windows[@]}" || status=1
 suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARAN_SANITIZE=ON || status=1
 
 # Every fuzzer over its seeds (crash inputs kept there included), then about

@@ -1,24 +1,15 @@
 #include "ResourceArchive.h"
 
 #include "CurrentDirectory.h"
-
-#include <zzip/zzip.h>
+#include "ZipAccess.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <string>
 #include <unordered_set>
-#include <cstdio>
-#include <fcntl.h>
-#include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-// Entries are always read untranslated. POSIX has no text mode, so plain
-// read-only access is that; zziplib's case-folding and path-stripping flags
-// stay off so names match byte for byte.
-constexpr int kEntryOpenMode = O_RDONLY;
 
 // The archive the stream callbacks act on. Never owned here.
 ResourceArchive* streamArchive = nullptr;
@@ -41,43 +32,33 @@ std::uint32_t little(const unsigned char* bytes, int width) {
     return value;
 }
 
-bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t length) {
-    while (length > 0) {
-        const ssize_t got = ::pread(fd, out, length, static_cast<off_t>(offset));
-        if (got <= 0) return false;
-        out += got;
-        offset += static_cast<std::uint64_t>(got);
-        length -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // One entry as zziplib would open it: its local header and data inside the
 // file before the directory, a method it reads correctly and sizes that cannot
 // make it read past the data or allocate beyond what the data can expand to.
-bool isSoundEntry(int fd, const unsigned char* central, std::uint64_t directoryOffset) {
+std::optional<ZipEntryPlace> soundEntry(const ArchiveReadAt& readAt, const unsigned char* central,
+                                        std::uint64_t directoryOffset) {
     const std::uint32_t method = little(central + 10, 2);
     const std::uint64_t packedSize = little(central + 20, 4);
     const std::uint64_t size = little(central + 24, 4);
     const std::uint64_t localOffset = little(central + 42, 4);
     // All ones means "see the zip64 record", which zziplib does not read: the
     // values it would use instead are not the entry's.
-    if (packedSize == kZip64Sentinel || size == kZip64Sentinel || localOffset == kZip64Sentinel) return false;
+    if (packedSize == kZip64Sentinel || size == kZip64Sentinel || localOffset == kZip64Sentinel) return std::nullopt;
 
     unsigned char local[kLocalHeaderSize];
-    if (localOffset + kLocalHeaderSize > directoryOffset) return false;
-    if (!readAt(fd, localOffset, local, sizeof local)) return false;
-    if (little(local, 4) != kLocalHeaderSignature) return false;
+    if (localOffset + kLocalHeaderSize > directoryOffset) return std::nullopt;
+    if (!readAt(localOffset, local, sizeof local)) return std::nullopt;
+    if (little(local, 4) != kLocalHeaderSignature) return std::nullopt;
     const std::uint64_t dataOffset = localOffset + kLocalHeaderSize + little(local + 26, 2) + little(local + 28, 2);
-    if (dataOffset + packedSize > directoryOffset) return false;
+    if (dataOffset + packedSize > directoryOffset) return std::nullopt;
     // zziplib keeps only the method's low byte, so 0x5400 would be read as
     // stored; no defined method needs the high byte.
-    if (method > 0xFF) return false;
+    if (method > 0xFF) return std::nullopt;
     // Only these two are ever opened; a stored entry is its data, so a
     // different size would read past it into whatever follows.
-    if (method == 0 && size != packedSize) return false;
-    if (method == 8 && size > packedSize * kDeflateRatioLimit) return false;
-    return true;
+    if (method == 0 && size != packedSize) return std::nullopt;
+    if (method == 8 && size > packedSize * kDeflateRatioLimit) return std::nullopt;
+    return ZipEntryPlace{dataOffset, packedSize, size, method};
 }
 
 // zziplib trusts the sizes and offsets in a zip's directory records (this
@@ -89,16 +70,18 @@ bool isSoundEntry(int fd, const unsigned char* central, std::uint64_t directoryO
 // reads to open one entry (that entry's local header and data) is judged entry
 // by entry: a bad entry goes into `refused`, keyed the way zziplib looks names
 // up (as C strings, first entry of a name wins), and the rest stays readable.
-bool isSoundZip(int fd, std::unordered_set<std::string>& refused) {
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+// The same check stands before every platform's zip library, so all of them
+// serve the same entries of the same archive.
+}  // namespace
+
+bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unordered_set<std::string>& refused,
+                ZipEntryPlaces* places) {
     if (fileSize < kEndRecordSize) return false;
 
     const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndRecordSize + kLongestComment));
     std::vector<unsigned char> tail(tailSize);
     const std::uint64_t tailStart = fileSize - tailSize;
-    if (!readAt(fd, tailStart, tail.data(), tailSize)) return false;
+    if (!readAt(tailStart, tail.data(), tailSize)) return false;
     // zziplib searches backwards from the end, so the last signature is the one
     // it would take; it must be a whole record whose comment ends the file.
     std::size_t at = tailSize - 3;
@@ -116,7 +99,7 @@ bool isSoundZip(int fd, std::unordered_set<std::string>& refused) {
     if (directoryOffset + directorySize > tailStart + at) return false;
 
     std::vector<unsigned char> directory(static_cast<std::size_t>(directorySize));
-    if (!readAt(fd, directoryOffset, directory.data(), directory.size())) return false;
+    if (!readAt(directoryOffset, directory.data(), directory.size())) return false;
     std::unordered_set<std::string> seen;
     std::size_t entry = 0;
     for (std::uint32_t i = 0; i < entries; ++i) {
@@ -130,26 +113,18 @@ bool isSoundZip(int fd, std::unordered_set<std::string>& refused) {
         const char* nameBytes = reinterpret_cast<const char*>(central + kCentralHeaderSize);
         std::string name(nameBytes, std::find(nameBytes, nameBytes + nameLength, '\0'));
         if (!seen.insert(name).second) continue;  // never the one zziplib opens
-        if (!isSoundEntry(fd, central, directoryOffset)) refused.insert(std::move(name));
+        const std::optional<ZipEntryPlace> place = soundEntry(readAt, central, directoryOffset);
+        if (!place) refused.insert(std::move(name));
+        else if (places) places->emplace(std::move(name), *place);
     }
     return entry == directory.size();
 }
-}  // namespace
 
 ResourceArchive::ResourceArchive() : ResourceArchive(defaultArchivePath()) {}
 
 ResourceArchive::ResourceArchive(const std::filesystem::path& path) {
-    // Opening the file ourselves pins the exact path: zziplib's own open would
-    // fall back to "<path>.zip" and the like when the archive is missing.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    if (!isSoundZip(fd, refused_)) {
-        refused_.clear();
-        ::close(fd);
-        return;
-    }
-    // zziplib takes the descriptor over, closing it on failure as well.
-    directory_ = zzip_dir_fdopen(fd, nullptr);
+    directory_ = openZipDirectory(path, refused_);
+    if (!directory_) refused_.clear();
 }
 
 ResourceArchive::~ResourceArchive() {
@@ -158,7 +133,7 @@ ResourceArchive::~ResourceArchive() {
     open.reserve(cache_.size());
     for (const auto& entry : cache_) open.push_back(entry.second);
     for (ArchiveFile* file : open) closeFile(file);
-    if (directory_) zzip_dir_close(directory_);
+    if (directory_) closeZipDirectory(directory_);
     // The stream callbacks must not reach a dead archive.
     if (streamArchive == this) streamArchive = nullptr;
 }
@@ -170,17 +145,15 @@ ArchiveFile* ResourceArchive::openFile(const std::string& name) {
     // named by its first part and be cached apart from it.
     if (name.find('\0') != std::string::npos) return nullptr;
     if (refused_.count(name) != 0) return nullptr;
-    ArchiveFile* file = zzip_file_open(directory_, name.c_str(), kEntryOpenMode);
+    ArchiveFile* file = openZipEntry(directory_, name.c_str());
     if (file) cache_.emplace(name, file);
     return file;
 }
 
 std::size_t ResourceArchive::entrySize(ArchiveFile* file) {
-    zzip_seek(file, 0, SEEK_END);
     // Zip sizes are 32-bit; anything that does not fit a signed 32-bit count
-    // (including a failed tell) is not a size worth allocating for.
-    const zzip_off_t end = zzip_tell(file);
-    zzip_seek(file, 0, SEEK_SET);
+    // (including an unknown size) is not a size worth allocating for.
+    const std::int64_t end = rewindZipEntry(file);
     if (end < 0 || end > std::numeric_limits<std::int32_t>::max()) return 0;
     return static_cast<std::size_t>(end);
 }
@@ -203,10 +176,8 @@ std::size_t ResourceArchive::read(void* destination, std::size_t size, std::size
     if (!file) return 0;
     // zziplib reads a zero item size as one byte per item.
     const std::size_t itemSize = size == 0 ? 1 : size;
-    if (count > static_cast<std::size_t>(std::numeric_limits<zzip_ssize_t>::max()) / itemSize) return 0;
-    // zzip_read rather than zzip_fread: the latter divides an error (-1) by the
-    // item size and hands back a huge unsigned count.
-    const zzip_ssize_t bytes = zzip_read(file, destination, itemSize * count);
+    if (count > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()) / itemSize) return 0;
+    const std::int64_t bytes = readZipEntry(file, destination, itemSize * count);
     if (bytes < 0) return 0;
     return static_cast<std::size_t>(bytes) / itemSize;
 }
@@ -215,7 +186,7 @@ void ResourceArchive::closeFile(ArchiveFile* file) {
     if (!file) return;
     for (auto entry = cache_.begin(); entry != cache_.end(); ++entry) {
         if (entry->second == file) {
-            zzip_file_close(file);
+            closeZipEntry(file);
             cache_.erase(entry);
             return;
         }

@@ -31,11 +31,10 @@
 #include <unordered_set>
 #include <vector>
 
-struct zzip_dir;
-struct zzip_file;
-
 // An open archive entry; opaque outside the archive.
-using ArchiveFile = zzip_file;
+struct ArchiveFile;
+// The open zip directory; opaque outside the archive.
+struct ArchiveDirectory;
 
 class ResourceArchive {
 public:
@@ -69,9 +68,9 @@ private:
     // A size that cannot be determined reads as 0.
     std::size_t entrySize(ArchiveFile* file);
 
-    zzip_dir* directory_ = nullptr;
+    ArchiveDirectory* directory_ = nullptr;
     std::unordered_map<std::string, ArchiveFile*> cache_;
-    // Entries whose headers disagree with the file: never handed to zziplib.
+    // Entries whose headers disagree with the file: never handed to the zip library.
     std::unordered_set<std::string> refused_;
 };
 

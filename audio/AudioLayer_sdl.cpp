@@ -15,13 +15,13 @@
 // up without the lock; it takes it before reading or changing playback state.
 
 #include "AudioLayer.h"
+#include "SoundLibraryDiagnostics.h"
 
 #include <SDL.h>
 #include <mpg123.h>
 
 #include <algorithm>
 #include <chrono>
-#include <dlfcn.h>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -196,26 +196,6 @@ std::uint64_t heardFrames(Stream& stream) {
     if (stream.state == State::Playing && stream.handedAll && stream.heard >= stream.handed)
         stream.state = State::Ended;
     return stream.heard;
-}
-
-// The sound library under SDL writes its own diagnostics to standard error when
-// there is no sound card; the presentation reports nothing but fatal errors, and
-// the silent fallback below already handles that case. Its error handler is set
-// to a no-op through the library SDL itself loads (nothing to link).
-void ignoreSoundLibraryDiagnostic(const char*, int, const char*, int, const char*, ...) {}
-
-void silenceSoundLibraryDiagnostics() {
-    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
-    static const bool silenced = [] {
-        void* library = dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
-        if (!library) library = dlopen("libasound.so.2", RTLD_NOW);
-        if (!library) return false;
-        auto setHandler = reinterpret_cast<int (*)(Handler)>(dlsym(library, "snd_lib_error_set_handler"));
-        if (!setHandler) return false;
-        setHandler(ignoreSoundLibraryDiagnostic);
-        return true;
-    }();
-    (void)silenced;
 }
 
 class Output {

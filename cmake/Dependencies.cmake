@@ -1,7 +1,27 @@
 # Every dependency is a Debian package (scripts/install-deps installs them).
+# The Windows cross build finds the same names in the prefix that
+# scripts/build-windows fills from Debian's source packages.
 find_package(PkgConfig REQUIRED)
 find_package(OpenGL REQUIRED COMPONENTS OpenGL)
 find_package(glfw3 3.3 REQUIRED)
+
+if(WIN32)
+  # Static libraries only, so nothing but system DLLs ends up imported.
+  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+  # toml++ is compiled in from its headers there (Debian ships no Windows library).
+  add_library(tomlplusplus::tomlplusplus INTERFACE IMPORTED)
+  set_target_properties(tomlplusplus::tomlplusplus PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES ${TESSARAN_WINDOWS_DEPS}/include
+    INTERFACE_COMPILE_DEFINITIONS TOML_HEADER_ONLY=1)
+  pkg_check_modules(GLEW REQUIRED IMPORTED_TARGET glew)
+  pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
+  pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
+  pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET sdl2)
+  pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
+  pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
+  return()
+endif()
+
 find_package(tomlplusplus REQUIRED)
 
 pkg_check_modules(GLEW REQUIRED IMPORTED_TARGET glew)

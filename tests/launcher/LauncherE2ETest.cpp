@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 constexpr WindowGeometry kLauncher = kLauncherGeometry;
 constexpr int kRunX = kLauncherRunX, kRunY = kLauncherRunY;
 constexpr int kQuitX = kLauncherQuitX, kQuitY = kLauncherQuitY;
-constexpr int kFullscreenX = kLauncher.x + 17, kFullscreenY = kLauncher.y + 178;
+constexpr int kFullscreenX = kLauncherFullscreenX, kFullscreenY = kLauncherFullscreenY;
 
 // Red over blue, so the logo's placement and orientation show on screen.
 std::string twoBandLogo() {
@@ -155,13 +155,7 @@ TEST_F(LauncherE2E, FullscreenTickedThenRunOpensTheFullScreenPresentation) {
     // On a loaded machine one launcher frame can take in both clicks, and the
     // UI then sees only the pointer's last place: Run is pressed only once the
     // box shows its tick.
-    const auto ticked = [&] {
-        const Screenshot shot = x.screenshot();
-        int tick = 0;  // pixels of the default style's check mark colour in the box
-        for (int py = kFullscreenY - 12; py < kFullscreenY + 12; ++py)
-            for (int px = kFullscreenX - 17; px < kFullscreenX + 23; ++px) tick += shot.pixel(px, py) == 0x4296FAu;
-        return tick >= 10;
-    };
+    const auto ticked = [&] { return launcherFullscreenTicked(x); };
     ASSERT_FALSE(ticked());
     x.click(kFullscreenX, kFullscreenY);
     ASSERT_TRUE(waitUntil(ticked, 20s));

@@ -310,5 +310,14 @@ std::optional<std::string> waitForLauncher(const Xvfb& x, std::chrono::milliseco
     return std::nullopt;
 }
 
+bool launcherFullscreenTicked(const Xvfb& x) {
+    const Screenshot shot = x.screenshot();
+    int tick = 0;  // pixels of the default style's check mark colour in the box
+    for (int py = kLauncherFullscreenY - 12; py < kLauncherFullscreenY + 12; ++py)
+        for (int px = kLauncherFullscreenX - 17; px < kLauncherFullscreenX + 23; ++px)
+            tick += shot.pixel(px, py) == 0x4296FAu;
+    return tick >= 10;
+}
+
 std::filesystem::path tessaranBinary() { return requiredEnv("TESSARAN_BINARY"); }
 std::filesystem::path sourceDir() { return requiredEnv("TESSARAN_SOURCE_DIR"); }

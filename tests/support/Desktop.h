@@ -88,6 +88,9 @@ private:
 constexpr WindowGeometry kLauncherGeometry{820, 425, 280, 230};
 constexpr int kLauncherRunX = 820 + 232, kLauncherRunY = 425 + 211;
 constexpr int kLauncherQuitX = 820 + 48, kLauncherQuitY = 425 + 211;
+// The "Fullscreen" box, and whether the screen shows its tick.
+constexpr int kLauncherFullscreenX = 820 + 17, kLauncherFullscreenY = 425 + 178;
+bool launcherFullscreenTicked(const Xvfb& x);
 
 // Id of the launcher window once it is in place and has drawn its buttons.
 std::optional<std::string> waitForLauncher(const Xvfb& x,

@@ -1,0 +1,139 @@
+#include "ZipAccess.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <sys/stat.h>
+#include <vector>
+
+// The structural check has already walked the directory and judged every
+// entry, so reading one needs only where its data lies and an inflater. The
+// Windows build has no zziplib (Debian's source for it is not on the mirror),
+// and libzip refuses a whole archive over one entry's zip64 marker, where
+// every other entry must still be served.
+struct ArchiveDirectory {
+    std::FILE* file;
+    ZipEntryPlaces places;
+};
+
+struct ArchiveFile {
+    std::FILE* file;
+    ZipEntryPlace place;
+    z_stream inflater{};
+    bool inflating = false;  // inflater set up (deflated entries only)
+    std::uint64_t packedRead = 0;
+    std::uint64_t delivered = 0;
+    std::vector<unsigned char> input;
+};
+
+namespace {
+
+constexpr std::size_t kInputChunk = 64 * 1024;
+
+// Reads up to `length` bytes at `offset`; the count read.
+std::size_t readSome(std::FILE* file, std::uint64_t offset, void* out, std::size_t length) {
+    if (offset > static_cast<std::uint64_t>(LLONG_MAX)) return 0;
+    if (_fseeki64(file, static_cast<long long>(offset), SEEK_SET) != 0) return 0;
+    return std::fread(out, 1, length, file);
+}
+
+std::int64_t readStored(ArchiveFile& entry, unsigned char* out, std::size_t bytes) {
+    const std::size_t got = readSome(entry.file, entry.place.dataOffset + entry.delivered, out, bytes);
+    if (got == 0 && bytes > 0) return -1;
+    return static_cast<std::int64_t>(got);
+}
+
+std::int64_t readDeflated(ArchiveFile& entry, unsigned char* out, std::size_t bytes) {
+    std::size_t got = 0;
+    while (got < bytes) {
+        z_stream& z = entry.inflater;
+        if (z.avail_in == 0) {
+            const std::uint64_t left = entry.place.packedSize - entry.packedRead;
+            if (left == 0) break;  // cut short: what came out is all there is
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kInputChunk));
+            if (readSome(entry.file, entry.place.dataOffset + entry.packedRead, entry.input.data(), want) != want)
+                return -1;
+            entry.packedRead += want;
+            z.next_in = entry.input.data();
+            z.avail_in = static_cast<uInt>(want);
+        }
+        z.next_out = out + got;
+        z.avail_out = static_cast<uInt>(std::min<std::size_t>(bytes - got, UINT_MAX));
+        const uInt before = z.avail_out;
+        const int status = inflate(&z, Z_NO_FLUSH);
+        got += before - z.avail_out;
+        if (status == Z_STREAM_END) break;
+        if (status == Z_BUF_ERROR && z.avail_in == 0) continue;  // wants more input
+        if (status != Z_OK) return -1;
+    }
+    return static_cast<std::int64_t>(got);
+}
+
+}  // namespace
+
+ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused) {
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file) return nullptr;
+    auto directory = std::make_unique<ArchiveDirectory>(ArchiveDirectory{file, {}});
+    struct _stat64 info {};
+    const bool sound = _fstat64(_fileno(file), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG &&
+                       isSoundZip(static_cast<std::uint64_t>(info.st_size),
+                                  [file](std::uint64_t offset, unsigned char* out, std::size_t length) {
+                                      return readSome(file, offset, out, length) == length;
+                                  },
+                                  refused, &directory->places);
+    if (!sound) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return directory.release();
+}
+
+void closeZipDirectory(ArchiveDirectory* directory) {
+    const std::unique_ptr<ArchiveDirectory> owned(directory);
+    std::fclose(owned->file);
+}
+
+ArchiveFile* openZipEntry(ArchiveDirectory* directory, const char* name) {
+    const auto found = directory->places.find(name);
+    if (found == directory->places.end()) return nullptr;
+    const ZipEntryPlace& place = found->second;
+    // Stored and deflated are what the archive format's readers all know.
+    if (place.method != 0 && place.method != 8) return nullptr;
+    auto entry = std::make_unique<ArchiveFile>();
+    entry->file = directory->file;
+    entry->place = place;
+    if (place.method == 8) {
+        if (inflateInit2(&entry->inflater, -MAX_WBITS) != Z_OK) return nullptr;
+        entry->inflating = true;
+        entry->input.resize(kInputChunk);
+    }
+    return entry.release();
+}
+
+std::int64_t rewindZipEntry(ArchiveFile* file) {
+    if (file->inflating && inflateReset(&file->inflater) != Z_OK) return -1;
+    file->inflater.avail_in = 0;
+    file->packedRead = 0;
+    file->delivered = 0;
+    return static_cast<std::int64_t>(file->place.size);
+}
+
+std::int64_t readZipEntry(ArchiveFile* file, void* destination, std::size_t bytes) {
+    // Never more than the entry's size, whatever the data would inflate to.
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(bytes, file->place.size - file->delivered));
+    if (wanted == 0) return 0;
+    auto* out = static_cast<unsigned char*>(destination);
+    const std::int64_t got = file->inflating ? readDeflated(*file, out, wanted) : readStored(*file, out, wanted);
+    if (got > 0) file->delivered += static_cast<std::uint64_t>(got);
+    return got;
+}
+
+void closeZipEntry(ArchiveFile* file) {
+    const std::unique_ptr<ArchiveFile> owned(file);
+    if (owned->inflating) inflateEnd(&owned->inflater);
+}

@@ -1,0 +1,131 @@
+// The Windows release's tessaran.exe under Wine, on a private display with
+// Mesa's 4.6 override: the launcher where it belongs, "Run", the presentation
+// at the desktop's size drawing what the archive says, and the three ways a
+// run ends.
+#include "CheckingArchive.h"
+#include "Desktop.h"
+#include "TempDir.h"
+#include "Wait.h"
+#include "ZipWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::filesystem::path kWindows = TESSARAN_WINDOWS_BUILD;
+
+// Wine takes seconds to start a program, more on a loaded machine.
+constexpr auto kWineStart = 90s;
+
+class WinePresentation : public ::testing::Test {
+protected:
+    // One display for the suite: every Windows program shares the prefix's
+    // wine server, which keeps to the display it first met.
+    static void SetUpTestSuite() { x = std::make_unique<Xvfb>(); }
+    static void TearDownTestSuite() {
+        x->run("WINEPREFIX=" + (kWindows / "wine-prefix").string() + " wineserver -k");
+        x.reset();
+    }
+
+    std::unique_ptr<Program> start(const std::map<std::string, std::string>& env = {}) {
+        std::map<std::string, std::string> all = {{"WINEPREFIX", (kWindows / "wine-prefix").string()},
+                                                  {"WINEDEBUG", "-all"}};
+        all.insert(env.begin(), env.end());
+        const std::filesystem::path exe = kWindows / "target" / "app" / "tessaran.exe";
+        return std::make_unique<Program>(*x, dir.path(), std::vector<std::string>{"/usr/bin/wine", exe.string()}, all);
+    }
+
+    // Starts the program and presses "Run" once its launcher has drawn itself
+    // where it belongs, centred on the 1920 x 1080 desktop; full screen ticks
+    // the box first and waits for its tick (one slow frame must not take in
+    // both clicks).
+    std::unique_ptr<Program> startAndRun(const std::map<std::string, std::string>& env = {},
+                                         bool fullscreen = false, const char* launcherShot = nullptr) {
+        auto program = start(env);
+        if (!waitForLauncher(*x, kWineStart)) {
+            ADD_FAILURE() << "no launcher at (820, 425); stderr: " << program->errorOutput();
+            return program;
+        }
+        if (fullscreen) {
+            x->click(kLauncherFullscreenX, kLauncherFullscreenY);
+            if (!waitUntil([] { return launcherFullscreenTicked(*x); }, 30s)) ADD_FAILURE() << "the box shows no tick";
+        }
+        if (launcherShot) saveShot(launcherShot);
+        x->click(kLauncherRunX, kLauncherRunY);
+        return program;
+    }
+
+    static void saveShot(const char* name) {
+        std::filesystem::create_directories(TESSARAN_WINE_SHOTS);
+        x->saveScreenshot(std::filesystem::path(TESSARAN_WINE_SHOTS) / name);
+    }
+
+    static std::unique_ptr<Xvfb> x;
+    TempDir dir;
+};
+
+std::unique_ptr<Xvfb> WinePresentation::x;
+
+// Full screen, so the frame is the desktop's size: Windows keeps a decorated
+// window inside the screen, so a windowed 1920 x 1080 one gets a smaller
+// client area there. Through SDL's own choice of Windows audio back end (the
+// test environment's silent driver is not asked for): a machine without a
+// sound card still plays.
+TEST_F(WinePresentation, DrawsTheArchiveAtDesktopSizeAndEndsWithTheMusic) {
+    writeZip(dir / "zyr.dat", checkingArchive(12.0));
+    auto program = startAndRun({{"SDL_AUDIODRIVER", ""}}, true, "launcher.png");
+    const auto window = x->waitForWindow("Tessaran 2023", kWineStart);
+    ASSERT_TRUE(window) << program->errorOutput();
+    EXPECT_FALSE(x->windowExists("ZYR"));
+    std::this_thread::sleep_for(3s);
+    const WindowGeometry g = x->geometry(*window);
+    EXPECT_EQ(g.width, 1920);
+    EXPECT_EQ(g.height, 1080);
+    const Screenshot shot = x->screenshot();
+    saveShot("presentation.png");
+    EXPECT_TRUE(program->running()) << "ended before the screenshot: " << program->errorOutput();
+    // Green only where every export and the resolution came through.
+    EXPECT_EQ(shot.pixel(960, 540), 0x00FF00u);
+    EXPECT_EQ(shot.pixel(5, 5), 0x00FF00u);
+    EXPECT_EQ(shot.pixel(1914, 1074), 0x00FF00u);
+    EXPECT_EQ(program->waitExit(60s), 0) << program->errorOutput();
+}
+
+TEST_F(WinePresentation, EscapeEndsThePresentation) {
+    writeZip(dir / "zyr.dat", checkingArchive(120.0));
+    auto program = startAndRun();
+    ASSERT_TRUE(x->waitForWindow("Tessaran 2023", kWineStart)) << program->errorOutput();
+    std::this_thread::sleep_for(1s);
+    x->key("Escape");
+    EXPECT_EQ(program->waitExit(30s), 0) << program->errorOutput();
+}
+
+TEST_F(WinePresentation, QuitInTheLauncherEndsWithNothingShown) {
+    writeZip(dir / "zyr.dat", checkingArchive(120.0));
+    auto program = start();
+    ASSERT_TRUE(waitForLauncher(*x, kWineStart)) << program->errorOutput();
+    x->click(kLauncherQuitX, kLauncherQuitY);
+    EXPECT_EQ(program->waitExit(30s), 0) << program->errorOutput();
+    EXPECT_FALSE(x->windowExists("Tessaran 2023"));
+}
+
+TEST_F(WinePresentation, MissingSoundtrackIsTheFatalError) {
+    auto entries = checkingArchive(1.0);
+    entries.pop_back();
+    writeZip(dir / "zyr.dat", entries);
+    auto program = startAndRun();
+    EXPECT_EQ(program->waitExit(60s), 1);
+    EXPECT_NE(program->errorOutput().find("tessaran: Unable to open soundtrack file"), std::string::npos)
+        << program->errorOutput();
+}
+
+}  // namespace
