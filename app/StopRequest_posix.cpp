@@ -1,22 +1,9 @@
-#include "StopRequest.h"
+#include "StopRequestPlatform.h"
 
 #include <csignal>
 #include <pthread.h>
 
 namespace {
-
-volatile std::sig_atomic_t requested = 0;
-bool installed = false;
-
-extern "C" void onStopSignal(int signal) {
-    if (requested != 0) {
-        // Asked twice: whatever the orderly path is doing, stop now.
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    requested = signal;
-}
 
 void install(int signal) {
     struct sigaction action {};
@@ -30,25 +17,17 @@ void install(int signal) {
 
 }  // namespace
 
-void installStopHandlers() {
-    if (installed) return;
-    installed = true;
+void installPlatformStopHandlers() {
     install(SIGINT);
     install(SIGTERM);
 }
 
-bool stopRequested() { return requested != 0; }
+// sigaction's handler stays installed after it runs.
+void rearmStopHandler(int) {}
 
-int stopSignal() { return requested; }
-
-void raiseRequestedStop() {
-    const int signal = requested;
-    if (signal == 0) return;
-    std::signal(signal, SIG_DFL);
-    // The signal may be blocked on this thread (inherited masks); it must land.
+void unblockStopSignal(int signal) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, signal);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    std::raise(signal);
 }
