@@ -61,6 +61,8 @@ std::optional<ZipEntryPlace> soundEntry(const ArchiveReadAt& readAt, const unsig
     return ZipEntryPlace{dataOffset, packedSize, size, method};
 }
 
+}  // namespace
+
 // zziplib trusts the sizes and offsets in a zip's directory records (this
 // release has known overflows on damaged ones), takes an end record cut short,
 // and reads a stored entry for as long as its header says, past its data. So
@@ -72,8 +74,6 @@ std::optional<ZipEntryPlace> soundEntry(const ArchiveReadAt& readAt, const unsig
 // up (as C strings, first entry of a name wins), and the rest stays readable.
 // The same check stands before every platform's zip library, so all of them
 // serve the same entries of the same archive.
-}  // namespace
-
 bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unordered_set<std::string>& refused,
                 ZipEntryPlaces* places) {
     if (fileSize < kEndRecordSize) return false;
