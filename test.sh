@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite, then again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then runs each fuzzer briefly: ./test.sh
-# When Wine and the mingw-w64 cross compiler are installed (scripts/install-deps
-# --windows), the Windows build is made first and the suite runs it under Wine.
-# Exit status is the suite's.
+# Runs every leg of the suite, the same way every time: ./test.sh
+#   1. the Windows cross build (scripts/build-windows),
+#   2. the whole suite in Release, the Windows build's tests under Wine included,
+#   3. the suite again under AddressSanitizer and UndefinedBehaviorSanitizer,
+#   4. every fuzzer over its seeds and then a fixed number of runs from a fixed
+#      seed, so the same commit gives the same result (scripts/fuzz explores).
+# It installs what every leg needs first. No leg skips itself: one that cannot
+# run fails the suite and says why. Exit status is 0 only when every leg passed.
 set -uo pipefail
 cd "$(dirname "$0")"
 
-./scripts/install-deps || exit 1
+./scripts/install-deps --windows || exit 1
 
 jobs=$(nproc)
 xvfb_pid=""
@@ -46,29 +49,44 @@ suite() {  # suite BUILD_DIR CMAKE_ARGS...
 }
 
 status=0
-windows=()
-if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-  echo "== build-windows: cross-building the Windows release"
-  if ./scripts/build-windows; then
-    windows=(-DTESSARAN_WINDOWS_BUILD="$PWD/build-windows")
+failed=()
+timings=()
+# leg NAME COMMAND...: runs one leg, records its time and whether it passed.
+leg() {
+  local name=$1 start=$SECONDS
+  shift
+  if "$@"; then
+    timings+=("$name: $((SECONDS - start)) s")
   else
-    echo "== build-windows: FAILED" >&2
+    timings+=("$name: $((SECONDS - start)) s, FAILED")
+    failed+=("$name")
     status=1
   fi
-else
-  echo "== wine: SKIPPED: Wine or the mingw-w64 cross compiler is not installed, so the Windows build is neither made nor tested (scripts/install-deps --windows)" >&2
-fi
-# Without the Windows build an older configuration must not keep its Wine tests.
-[[ ${#windows[@]} -gt 0 ]] || windows=(-DTESSARAN_WINDOWS_BUILD=)
+}
 
-suite build-test -DCMAKE_BUILD_TYPE=Release "${windows[@]}" || status=1
-suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARAN_SANITIZE=ON || status=1
+windows=(-DTESSARAN_WINDOWS_BUILD=)
+windows_leg() {
+  local tool
+  for tool in wine x86_64-w64-mingw32-g++-posix; do
+    if ! command -v "$tool" >/dev/null; then
+      echo "== build-windows: FAILED: $tool is not on PATH after scripts/install-deps --windows" >&2
+      return 1
+    fi
+  done
+  echo "== build-windows: cross-building the Windows release"
+  ./scripts/build-windows || return 1
+  windows=(-DTESSARAN_WINDOWS_BUILD="$PWD/build-windows")
+}
+leg build-windows windows_leg
+# Without a Windows build the Release suite still runs, and says the Wine
+# tests are missing by failing above.
+leg build-test suite build-test -DCMAKE_BUILD_TYPE=Release "${windows[@]}"
+leg build-asan suite build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARAN_SANITIZE=ON
+leg fuzz env JOBS="$jobs" ./scripts/fuzz --fixed all
 
-# Every fuzzer over its seeds (crash inputs kept there included), then about
-# 20 s of fuzzing each, so the harnesses keep building and old findings stay fixed.
-if command -v clang >/dev/null && command -v clang++ >/dev/null; then
-  JOBS=$jobs ./scripts/fuzz all 20 || status=1
-else
-  echo "== fuzz: SKIPPED: clang is not installed, so the fuzzers cannot be built (apt-get install clang)" >&2
+echo "== legs:"
+printf '   %s\n' "${timings[@]}"
+if ((status != 0)); then
+  echo "== FAILED: ${failed[*]}" >&2
 fi
 exit $status
