@@ -12,11 +12,13 @@
 #include "Mp3.h"
 #include "ResourceArchive.h"
 #include "TempDir.h"
+#include "VideoMux.h"
 #include "ZipWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -132,10 +134,11 @@ TEST(CaptureLoop, PipelineWritesTheFramesItWasGivenAndReportsFailures) {
         EXPECT_TRUE(std::all_of(image.rgb.begin(), image.rgb.end(), [&](std::uint8_t v) { return v == k; })) << name;
     }
 
-    // A folder that cannot be written to fails the pipeline on the caller's thread.
-    zyr::FramePipeline broken(dir / "missing", 8, 4, 2);
+    // A folder that cannot be written to fails the pipeline on the caller's
+    // thread (at once, or at the latest when the frames are collected).
     EXPECT_THROW(
         {
+            zyr::FramePipeline broken(dir / "missing", 8, 4, 2);
             for (std::size_t k = 0; k < 10; ++k) {
                 broken.acquire();
                 broken.submit(k);
@@ -162,6 +165,25 @@ TEST(CaptureLoop, RefusesAClockItCannotSet) {
     ASSERT_NE(stream, 0u);
     EXPECT_FALSE(audioSetPosition(stream, 4410));
     audioFree();
+}
+
+// A parent that ignores SIGCHLD hands that on across exec, and the kernel then
+// reaps ffmpeg itself: an ffmpeg that failed must not pass for one that did.
+TEST(CaptureVideoStatus, AnEndingWhoseStatusCannotBeReadIsAFailure) {
+    TempDir dir;
+    writeFile(dir / "ffmpeg", "#!/bin/sh\nfor last; do :; done\necho partial > \"$last\"\ncat >/dev/null\nexit 3\n");
+    std::filesystem::permissions(dir / "ffmpeg", std::filesystem::perms::owner_all);
+    const zyr::VideoFormat& format = *zyr::videoFormatFor("demo.mp4");
+    zyr::VideoEncoder video(dir / "ffmpeg", dir / "demo.mp4", format, {}, 16, 16, 2, {});
+    const auto previous = std::signal(SIGCHLD, SIG_IGN);
+    try {
+        video.finish();
+        ADD_FAILURE() << "a video was taken from an ffmpeg whose ending nobody saw";
+    } catch (const zyr::CaptureError& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot learn how ffmpeg ended"), std::string::npos) << error.what();
+    }
+    std::signal(SIGCHLD, previous);
+    EXPECT_FALSE(std::filesystem::exists(dir / "demo.mp4"));
 }
 
 TEST(CaptureProgressLine, ShowsFramesRateAndTimeLeft) {

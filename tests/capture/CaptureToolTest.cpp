@@ -329,6 +329,19 @@ TEST_F(CaptureTool, VideoIsRefusedBeforeRenderingAndFailedFfmpegLeavesNoFile) {
               fakeFfmpeg(kH264Encoders, "for last; do :; done\necho partial > \"$last\"\nkill -9 $$\n"));
     expectFailure({"--size", "64x64", "--video", "demo.mp4"}, 1, "ffmpeg was killed by signal 9");
 
+    // The video's name taken while ffmpeg encoded: that file stays, and so does
+    // the finished video, under the part name the error gives.
+    writeFile(dir_ / "bin/ffmpeg",
+              fakeFfmpeg(kH264Encoders, "for last; do :; done\ncat >/dev/null\necho encoded > \"$last\"\n"
+                                        "echo meanwhile > \"${last%.part.mp4}.mp4\"\n"));
+    run = runCapture(dir_.path(), {"--fps", "2", "--size", "16x16", "--video", "demo.mp4"}, path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("the finished file is kept as demo.part.mp4"), std::string::npos)
+        << run.errors;
+    EXPECT_EQ(readFile(dir_ / "demo.part.mp4"), "encoded\n");
+    EXPECT_EQ(readFile(dir_ / "demo.mp4"), "meanwhile\n");
+    fs::remove(dir_ / "demo.part.mp4");
+
     // An existing video is never overwritten, whatever ffmpeg would do.
     writeFile(dir_ / "demo.mp4", "video\n");
     run = runCapture(dir_.path(), {"--out", "y", "--size", "16x16", "--video", "demo.mp4"}, path);

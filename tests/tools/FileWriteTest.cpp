@@ -74,6 +74,23 @@ TEST(FileWrite, ReplacesWholeKeepingModeAndLinksAndFailsWithoutTouchingTheOld) {
     EXPECT_EQ(readFile(dir / "a.txt"), "new through the link");
     EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"a.txt", "held", "link.txt"}));
 
+    // What an interrupted write leaves is known for what it stood in for, and
+    // the many-files writer keeps the same promises.
+    {
+        zyr::PartFile pending(dir / "fsshader.ini");
+        EXPECT_EQ(zyr::partFileTarget(pending.path().filename().string()), "fsshader.ini");
+        EXPECT_EQ(zyr::partFileTarget("fsshader.ini.part"), std::nullopt);
+    }
+    zyr::FileSeries series(dir.path());
+    series.replace("a.txt", "from a series");
+    series.replace("b.txt", "second");
+    EXPECT_EQ(modeOf(dir / "a.txt"), 0640u);
+    EXPECT_EQ(readFile(dir / "b.txt"), "second");
+    EXPECT_THROW(series.replace("held", "bytes"), zyr::FileError);
+    EXPECT_EQ(names(dir.path()), (std::vector<std::string>{"a.txt", "b.txt", "held", "link.txt"}));
+    fs::remove(dir / "b.txt");
+    writeFile(dir / "a.txt", "new through the link");
+
     // Unreadable is an error, missing is nothing, and neither is "empty".
     EXPECT_EQ(zyr::readFileIfPresent(dir / "nothing"), std::nullopt);
     EXPECT_THROW(zyr::readFileIfPresent(dir / "held"), zyr::FileError);

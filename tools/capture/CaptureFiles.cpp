@@ -1,6 +1,7 @@
 #include "CaptureFiles.h"
 
 #include "CaptureError.h"
+#include "FileWrite.h"
 
 #include <spng.h>
 #include <zlib.h>
@@ -16,25 +17,6 @@ namespace zyr {
 namespace fs = std::filesystem;
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Writes bytes as the whole content of path, through part (path + ".part")
-// renamed into place: a full disk, a crash or a kill never leaves a truncated
-// file under a name that says it is done. A failed write removes its part.
-void writeWhole(const char* path, const char* part, const void* bytes, std::size_t size) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(part, "wb"));
-    if (!file) throw CaptureError(std::string(part) + ": " + std::strerror(errno));
-    const bool written = std::fwrite(bytes, 1, size, file.get()) == size;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed || std::rename(part, path) != 0) {
-        const int error = errno;
-        std::remove(part);
-        throw CaptureError(std::string(path) + ": " + std::strerror(error));
-    }
-}
 
 int appendPng(spng_ctx*, void* context, void* data, std::size_t size) {
     auto* png = static_cast<std::vector<std::uint8_t>*>(context);
@@ -54,8 +36,10 @@ void putLittleEndian(std::vector<std::uint8_t>& out, std::uint32_t value, int by
 }  // namespace
 
 bool isCaptureFileName(std::string_view name) {
-    // A part file is what an interrupted write of a capture file left behind.
-    if (name.ends_with(kPartSuffix)) name.remove_suffix(std::string_view(kPartSuffix).size());
+    // A part file is what an interrupted write of a capture file left behind
+    // (name.part is what earlier versions of the tool left).
+    if (const auto target = partFileTarget(name)) name = *target;
+    else if (name.ends_with(kPartSuffix)) name.remove_suffix(std::string_view(kPartSuffix).size());
     if (name == kCaptureWavName) return true;
     constexpr std::string_view kPrefix = "frame_";
     constexpr std::string_view kSuffix = ".png";
@@ -86,13 +70,17 @@ void prepareOutputFolder(const fs::path& folder) {
         if (isCaptureFileName(entry.path().filename().string())) fs::remove(entry.path());
 }
 
-FrameWriter::FrameWriter(const fs::path& folder, int level)
-    : path_((folder / "").string()), nameStart_(path_.size()), level_(level) {
+FrameWriter::FrameWriter(const fs::path& folder, int level) : level_(level) {
     if (level < 0 || level > kMaxPngLevel) throw CaptureError("no PNG level " + std::to_string(level));
-    // Room for the longest frame name, so naming a frame never allocates.
-    path_.reserve(nameStart_ + 32);
-    partPath_.reserve(nameStart_ + 40);
+    try {
+        files_ = std::make_unique<FileSeries>(folder);
+    } catch (const FileError& error) {
+        throw CaptureError(error.what());
+    }
 }
+
+FrameWriter::FrameWriter(FrameWriter&&) noexcept = default;
+FrameWriter::~FrameWriter() = default;
 
 FrameWriter::FrameWriter(const fs::path& folder, std::uint32_t width, std::uint32_t height, int level)
     : FrameWriter(folder, level) {
@@ -143,11 +131,11 @@ void FrameWriter::encode(std::span<const std::uint8_t> rgb, std::uint32_t width,
 void FrameWriter::save(std::size_t index) {
     char name[32];
     std::snprintf(name, sizeof name, kCaptureFramePattern, static_cast<int>(index));
-    path_.resize(nameStart_);
-    path_ += name;
-    partPath_.assign(path_);
-    partPath_ += kPartSuffix;
-    writeWhole(path_.c_str(), partPath_.c_str(), png_.data(), png_.size());
+    try {
+        files_->replace(name, std::string_view(reinterpret_cast<const char*>(png_.data()), png_.size()));
+    } catch (const FileError& error) {
+        throw CaptureError(error.what());
+    }
 }
 
 void FrameWriter::write(std::size_t index, std::span<const std::uint8_t> rgb, std::uint32_t width,
@@ -189,7 +177,11 @@ void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::
     } catch (const CaptureError& error) {
         throw CaptureError(path.string() + ": " + error.what());
     }
-    writeWhole(path.string().c_str(), (path.string() + kPartSuffix).c_str(), file.data(), file.size());
+    try {
+        replaceFile(path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
+    } catch (const FileError& error) {
+        throw CaptureError(error.what());
+    }
 }
 
 }  // namespace zyr

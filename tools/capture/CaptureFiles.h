@@ -9,15 +9,16 @@
 //     writeWav(out / "soundtrack.wav", 44100, 2, samples);
 //
 // A capture owns exactly the names frame_<6 or more digits>.png and
-// soundtrack.wav, and the same names with ".part" appended: each file is
-// written under its part name and renamed when complete, so a file under its
+// soundtrack.wav, and the part files of those names (FileWrite.h; also the
+// names with ".part" appended, which earlier versions wrote): each file is
+// written under a part name and renamed when complete, so a file under its
 // final name is always whole (a part file is what a killed run left). A folder
 // holding nothing else (an earlier capture) is reused: its capture files are
 // removed first, so no frame of the earlier run survives
 // beside the new ones. Anything else in the folder, a subfolder included, makes
 // it refuse: the tool never deletes what it did not write.
 //
-// Ownership: FrameWriter keeps its file name and PNG buffers from frame to
+// Ownership: FrameWriter keeps its file names and PNG buffers from frame to
 // frame, so the frame loop does not allocate for them.
 //
 // Failure: throws CaptureError naming the path (a folder that is a file or holds
@@ -28,12 +29,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zyr {
+
+class FileSeries;
 
 constexpr const char* kCaptureWavName = "soundtrack.wav";
 // printf pattern of the frame names, also handed to video encoders.
@@ -52,6 +56,8 @@ void prepareOutputFolder(const std::filesystem::path& folder);
 class FrameWriter {
 public:
     explicit FrameWriter(const std::filesystem::path& folder, int level = kDefaultPngLevel);
+    FrameWriter(FrameWriter&&) noexcept;
+    ~FrameWriter();
     // Also makes room for the PNG of a frame of that size up front.
     FrameWriter(const std::filesystem::path& folder, std::uint32_t width, std::uint32_t height,
                 int level = kDefaultPngLevel);
@@ -69,9 +75,7 @@ public:
 private:
     void reserve(std::uint32_t width, std::uint32_t height);
 
-    std::string path_;        // folder, separator, then the current frame's name
-    std::size_t nameStart_;   // where the frame's name begins in path_
-    std::string partPath_;    // path_ and the part suffix
+    std::unique_ptr<FileSeries> files_;  // the folder's frames, named without allocating
     int level_;
     std::vector<std::uint8_t> png_;
 };

@@ -1,6 +1,7 @@
 #include "VideoMux.h"
 
 #include "CaptureError.h"
+#include "FileWrite.h"
 #include "StopRequest.h"
 
 #include <algorithm>
@@ -110,16 +111,18 @@ pid_t spawn(const std::vector<std::string>& command, int in, int out, int err, i
     return child;
 }
 
-// Waits for child. With a stop request (or once kill is set) it is sent SIGTERM,
-// and SIGKILL two seconds later: a child that ignores TERM that long is not
-// ending on its own. Polled, so the stop request is seen while waiting.
-int reap(pid_t child, bool kill) {
+// Waits for child and returns its wait status, or nullopt when it cannot be
+// read (the child was reaped elsewhere: ECHILD): an ending nobody saw is never
+// taken for a success. With a stop request (or once kill is set) it is sent
+// SIGTERM, and SIGKILL two seconds later: a child that ignores TERM that long
+// is not ending on its own. Polled, so the stop request is seen while waiting.
+std::optional<int> reap(pid_t child, bool kill) {
     std::optional<std::chrono::steady_clock::time_point> killAt;
     int status = 0;
     while (true) {
         const pid_t done = ::waitpid(child, &status, WNOHANG);
         if (done == child) return status;
-        if (done < 0 && errno != EINTR) return status;
+        if (done < 0 && errno != EINTR) return std::nullopt;
         if ((kill || stopRequested()) && !killAt) {
             ::kill(child, SIGTERM);
             killAt = std::chrono::steady_clock::now() + 2s;
@@ -198,10 +201,10 @@ void checkEncoders(const fs::path& ffmpeg, const VideoFormat& format) {
     Fd out(unnamedFile());
     const pid_t child = spawn({ffmpeg.string(), "-hide_banner", "-loglevel", "error", "-encoders"}, in.get(),
                               out.get(), out.get(), -1);
-    const int status = reap(child, false);
+    const std::optional<int> status = reap(child, false);
     if (stopRequested()) throw CaptureError("stopped while asking ffmpeg for its encoders");
     const std::string listing = readAll(out.get());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0)
         throw CaptureError(ffmpeg.string() + " could not list its encoders: " + lastLine(listing));
     // Lines read " V....D libx264   description": flags, then the name.
     auto has = [&](std::string_view name) {
@@ -238,6 +241,9 @@ VideoEncoder::VideoEncoder(const fs::path& ffmpeg, const fs::path& video, const 
     if (fs::exists(part_))
         throw CaptureError(part_.string() + " already exists; remove it or choose another video name");
     std::signal(SIGPIPE, SIG_IGN);
+    // An ignored SIGCHLD (inherited across exec) would have the kernel reap
+    // ffmpeg, and with it the only word on whether the video is whole.
+    std::signal(SIGCHLD, SIG_DFL);
 
     const std::string crf = std::to_string(settings.crf.value_or(format.defaultCrf));
     std::vector<std::string> command{ffmpeg.string(), "-hide_banner", "-loglevel", "error", "-nostats", "-n",
@@ -313,10 +319,13 @@ void VideoEncoder::failed() {
     if (stopRequested()) throw CaptureError("ffmpeg was ended by the stop request");
     const std::string message = lastError();
     const std::string said = message.empty() ? std::string() : ": " + message;
-    if (WIFSIGNALED(status_))
-        throw CaptureError("ffmpeg was killed by signal " + std::to_string(WTERMSIG(status_)) + said);
-    if (WEXITSTATUS(status_) != 0)
-        throw CaptureError("ffmpeg failed with status " + std::to_string(WEXITSTATUS(status_)) + said);
+    if (!status_)
+        throw CaptureError(std::string("cannot learn how ffmpeg ended (") + std::strerror(ECHILD) +
+                           "), so its video is not taken" + said);
+    if (WIFSIGNALED(*status_))
+        throw CaptureError("ffmpeg was killed by signal " + std::to_string(WTERMSIG(*status_)) + said);
+    if (WEXITSTATUS(*status_) != 0)
+        throw CaptureError("ffmpeg failed with status " + std::to_string(WEXITSTATUS(*status_)) + said);
     throw CaptureError("ffmpeg ended before the last frame" + said);
 }
 
@@ -334,9 +343,10 @@ void VideoEncoder::write(std::span<const std::uint8_t> rgb) {
             if (polled < 0) failed();
             // A child that has ended never reads again.
             int status = 0;
-            if (::waitpid(child_, &status, WNOHANG) == child_) {
+            const pid_t done = ::waitpid(child_, &status, WNOHANG);
+            if (done == child_ || (done < 0 && errno == ECHILD)) {
                 child_ = -1;
-                status_ = status;
+                status_ = done == child_ ? std::optional<int>(status) : std::nullopt;
                 failed();
             }
             continue;
@@ -355,14 +365,15 @@ void VideoEncoder::finish() {
     status_ = reap(child_, false);
     child_ = -1;
     if (audio_.joinable()) audio_.join();
-    if (stopRequested() || !WIFEXITED(status_) || WEXITSTATUS(status_) != 0) failed();
-    // link refuses an existing name, where rename would replace it.
-    const bool placed = ::link(part_.c_str(), video_.c_str()) == 0;
-    const int error = errno;
-    std::error_code ignored;
-    fs::remove(part_, ignored);
+    if (stopRequested() || !status_ || !WIFEXITED(*status_) || WEXITSTATUS(*status_) != 0) failed();
+    // From here on the video is finished work: whatever happens to its name,
+    // it is never removed.
     done_ = true;
-    if (!placed) throw CaptureError(video_.string() + ": " + std::strerror(error));
+    try {
+        placeNew(part_, video_);
+    } catch (const FileError& error) {
+        throw CaptureError(error.what());
+    }
 }
 
 }  // namespace zyr

@@ -10,8 +10,8 @@
 //     video.finish();                                           // the file is in place
 //
 // ffmpeg writes under a part name (demo.part.mp4, the extension last, since
-// ffmpeg picks the container by it); finish links it to the name asked for once
-// ffmpeg succeeded. The WAV bytes go to ffmpeg on a pipe of their own, from a
+// ffmpeg picks the container by it); finish gives it the name asked for once
+// ffmpeg is known to have succeeded, never replacing a file of that name. The WAV bytes go to ffmpeg on a pipe of their own, from a
 // thread, so neither pipe can block the other.
 //
 // Ownership: VideoEncoder owns the ffmpeg process, both pipes, the audio thread
@@ -24,8 +24,11 @@
 // Failure: CaptureError throughout. Before rendering: an extension no format is
 // known for, an ffmpeg without the encoders the format needs, a video or part
 // file that exists. While rendering and in finish: ffmpeg exiting, failing or
-// killed, with its last error line; a stop request (StopRequest.h), once ffmpeg
-// is gone.
+// killed, with its last error line, or ending without a status to read; a stop
+// request (StopRequest.h), once ffmpeg is gone. A finished video that cannot
+// take its name (the name appeared meanwhile, a file system without links or
+// renames that refuse to replace) stays under its part name, which the error
+// names.
 #pragma once
 
 #include <cstdint>
@@ -97,7 +100,7 @@ private:
     std::filesystem::path part_;
     std::size_t frameBytes_;
     pid_t child_ = -1;
-    int status_ = 0;      // ffmpeg's wait status once reaped
+    std::optional<int> status_;  // ffmpeg's wait status once reaped; empty when it could not be read
     int frames_ = -1;     // write end of ffmpeg's standard input
     int errors_ = -1;     // ffmpeg's standard error, kept in an unnamed file
     std::vector<std::uint8_t> wav_;

@@ -84,6 +84,35 @@ private:
     bool committed_ = false;
 };
 
+// Many whole files into one folder, as replaceFile writes each, with the
+// names built in buffers kept from call to call, so that once made a series
+// allocates nothing per file (a capture writes a frame at a time this way).
+// One series per thread.
+class FileSeries {
+public:
+    // FileError when the folder cannot be opened.
+    explicit FileSeries(const std::filesystem::path& folder);
+    ~FileSeries();
+    FileSeries(const FileSeries&) = delete;
+    FileSeries& operator=(const FileSeries&) = delete;
+
+    // Replaces (or creates) folder/name with bytes. name is a plain file name
+    // of at most 200 bytes.
+    void replace(std::string_view name, std::string_view bytes);
+
+private:
+    std::string folder_;  // ends with the separator
+    std::string target_;
+    std::string part_;
+    int folderFd_ = -1;
+    unsigned tagState_;
+};
+
+// The name a part file left in a folder was standing in for ("fs.glsl" for
+// ".fs.glsl.k3x9q0ab.part"), or nullopt when name is no part file. Tools that
+// scan folders use it to tell an interrupted write from an author's file.
+std::optional<std::string_view> partFileTarget(std::string_view name);
+
 // Gives a finished file (from is not ours to lose) the name to, which must not
 // exist: an existing file is never replaced. On success from is gone. On any
 // failure from stays where it is, whole, and the FileError names it, so minutes

@@ -1,18 +1,25 @@
 #include "FileWrite.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace zyr {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Room kept in a name for the dot, the tag and the suffix within 255 bytes.
+constexpr std::size_t kLongestStem = 200;
+constexpr std::size_t kTagLength = 8;
+constexpr char kTagChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string failure(const fs::path& path, const char* what, int error) {
     return path.string() + ": " + what + ": " + std::strerror(error);
@@ -46,12 +53,71 @@ bool writeAll(int fd, const char* bytes, std::size_t size) {
     return true;
 }
 
-void syncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+void syncFolder(int folderFd) {
     // Some file systems cannot sync a folder (EINVAL); the rename stands anyway.
-    ::fsync(fd);
-    ::close(fd);
+    if (folderFd >= 0) ::fsync(folderFd);
+}
+
+int openFolder(const fs::path& folder) {
+    return ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+unsigned freshSeed() {
+    std::random_device random;
+    return random() ^ static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+// part holds a whole part name whose last kTagLength characters before the
+// suffix are the tag: fills them in until an exclusive create succeeds.
+// Exclusive, so neither a planted link nor another writer's part is ever
+// opened; the kernel applies the umask to a new file's mode. -1 with errno.
+int createPart(std::string& part, unsigned& state) {
+    const std::size_t tagAt = part.size() - kPartFileSuffix.size() - kTagLength;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        for (std::size_t i = 0; i < kTagLength; ++i) {
+            state = state * 1664525u + 1013904223u;
+            part[tagAt + i] = kTagChars[(state >> 16) % (sizeof kTagChars - 1)];
+        }
+        const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Appends ".<name>.<tag>.part" to folder (which ends with a separator or is empty).
+void partNameFor(std::string& part, std::string_view name) {
+    part += '.';
+    part.append(name.substr(0, kLongestStem));
+    part += '.';
+    part.append(kTagLength, 'x');
+    part.append(kPartFileSuffix);
+}
+
+// The replaced file's permission bits (and owner, where allowed) for the part:
+// the replacement is the same file to everyone who could use the old one.
+// Nothing to do for a new file. false with errno when the mode cannot be set.
+bool adoptMode(int fd, const char* destination) {
+    struct stat old {};
+    if (::stat(destination, &old) != 0 || !S_ISREG(old.st_mode)) return true;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        // Only a privileged writer may give a file away; the mode still holds.
+    }
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Syncs and closes fd (the part's), then renames part over destination.
+// Returns 0, or the errno of the step that failed with what it was.
+int finishPart(int fd, const char* part, const char* destination, const char*& what) {
+    what = "cannot write";
+    const bool synced = ::fsync(fd) == 0;
+    int error = errno;
+    const bool closed = ::close(fd) == 0;
+    if (synced && !closed) error = errno;
+    if (!synced || !closed) return error;
+    what = "cannot replace";
+    if (::rename(part, destination) != 0) return errno;
+    return 0;
 }
 
 }  // namespace
@@ -80,37 +146,18 @@ std::optional<std::string> readFileIfPresent(const fs::path& path) {
 }
 
 PartFile::PartFile(const fs::path& target) : destination_(followLinks(target)) {
-    const fs::path folder = destination_.parent_path();
-    // Room for the dot, the random tag and the suffix within a 255-byte name.
-    std::string stem = "." + destination_.filename().string().substr(0, 200) + ".";
-    std::random_device random;
-    std::minstd_rand tags(random());
-    static constexpr char kTagChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = stem;
-        for (int i = 0; i < 8; ++i) name += kTagChars[tags() % (sizeof kTagChars - 1)];
-        name += kPartFileSuffix;
-        part_ = folder / name;
-        // Exclusive, so neither a planted link nor another writer's part is
-        // ever opened; the kernel applies the umask to a new file's mode.
-        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd_ >= 0) break;
-        if (errno != EEXIST) throw FileError(failure(target, "cannot create a file beside it", errno));
-    }
-    if (fd_ < 0) throw FileError(failure(target, "cannot create a file beside it", EEXIST));
-    struct stat old {};
-    if (::stat(destination_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        // The replacement is the same file to everyone who could use the old.
-        if (::fchown(fd_, old.st_uid, old.st_gid) != 0) {
-            // Only a privileged writer may give a file away; the mode still holds.
-        }
-        if (::fchmod(fd_, old.st_mode & 07777) != 0) {
-            const int error = errno;
-            ::close(fd_);
-            fd_ = -1;
-            ::unlink(part_.c_str());
-            throw FileError(failure(target, "cannot keep its permissions", error));
-        }
+    std::string part = (destination_.parent_path() / "").string();
+    partNameFor(part, destination_.filename().string());
+    unsigned state = freshSeed();
+    fd_ = createPart(part, state);
+    if (fd_ < 0) throw FileError(failure(target, "cannot create a file beside it", errno));
+    part_ = part;
+    if (!adoptMode(fd_, destination_.c_str())) {
+        const int error = errno;
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(part_.c_str());
+        throw FileError(failure(target, "cannot keep its permissions", error));
     }
 }
 
@@ -126,29 +173,35 @@ void PartFile::write(std::string_view bytes) {
 
 void PartFile::commit() {
     if (committed_) return;
+    if (fd_ < 0) throw FileError(destination_.string() + ": cannot write: the part file was lost");
     // A writer that opened path() itself may have replaced the file under
-    // that name: what is synced and renamed is whatever holds the name now.
-    int fd = fd_;
-    fd_ = -1;
+    // that name (libzip writes a file of its own and renames it there): what
+    // is synced and renamed is whatever holds the name now, with our mode.
+    int fd = std::exchange(fd_, -1);
     struct stat mine {};
     struct stat named {};
-    if (fd >= 0 && (::fstat(fd, &mine) != 0 || ::stat(part_.c_str(), &named) != 0 || mine.st_ino != named.st_ino ||
-                    mine.st_dev != named.st_dev)) {
-        mode_t mode = mine.st_mode & 07777;
+    if (::fstat(fd, &mine) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError(failure(destination_, "cannot write", error));
+    }
+    if (::stat(part_.c_str(), &named) != 0 || mine.st_ino != named.st_ino || mine.st_dev != named.st_dev) {
         ::close(fd);
         fd = ::open(part_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) ::fchmod(fd, mode);
+        if (fd < 0) throw FileError(failure(destination_, "cannot write", errno));
+        if (::fchmod(fd, mine.st_mode & 07777) != 0) {
+            const int error = errno;
+            ::close(fd);
+            throw FileError(failure(destination_, "cannot keep its permissions", error));
+        }
     }
-    if (fd < 0) throw FileError(failure(destination_, "cannot write", errno));
-    const bool synced = ::fsync(fd) == 0;
-    int error = errno;
-    const bool closed = ::close(fd) == 0;
-    if (synced && !closed) error = errno;
-    if (!synced || !closed) throw FileError(failure(destination_, "cannot write", error));
-    if (::rename(part_.c_str(), destination_.c_str()) != 0)
-        throw FileError(failure(destination_, "cannot replace", errno));
+    const char* what = nullptr;
+    if (const int error = finishPart(fd, part_.c_str(), destination_.c_str(), what))
+        throw FileError(failure(destination_, what, error));
     committed_ = true;
-    syncFolder(destination_.parent_path());
+    const int folder = openFolder(destination_.parent_path());
+    syncFolder(folder);
+    if (folder >= 0) ::close(folder);
 }
 
 void replaceFile(const fs::path& target, std::string_view bytes) {
@@ -157,14 +210,67 @@ void replaceFile(const fs::path& target, std::string_view bytes) {
     part.commit();
 }
 
+FileSeries::FileSeries(const fs::path& folder)
+    : folder_((folder / "").string()), folderFd_(openFolder(folder)), tagState_(freshSeed()) {
+    if (folderFd_ < 0) throw FileError(failure(folder, "cannot be opened", errno));
+    target_.reserve(folder_.size() + 256);
+    part_.reserve(folder_.size() + 256);
+}
+
+FileSeries::~FileSeries() { ::close(folderFd_); }
+
+void FileSeries::replace(std::string_view name, std::string_view bytes) {
+    target_.assign(folder_);
+    target_.append(name);
+    struct stat info {};
+    if (::lstat(target_.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        // Rare enough to take the general road, which writes through links.
+        replaceFile(target_, bytes);
+        return;
+    }
+    part_.assign(folder_);
+    partNameFor(part_, name);
+    const int fd = createPart(part_, tagState_);
+    if (fd < 0) throw FileError(failure(target_, "cannot create a file beside it", errno));
+    const char* what = "cannot write";
+    int error = 0;
+    if (!adoptMode(fd, target_.c_str())) {
+        error = errno;
+        what = "cannot keep its permissions";
+    } else if (!writeAll(fd, bytes.data(), bytes.size())) {
+        error = errno;
+    }
+    if (error != 0) ::close(fd);
+    else error = finishPart(fd, part_.c_str(), target_.c_str(), what);
+    if (error != 0) {
+        ::unlink(part_.c_str());
+        throw FileError(failure(target_, what, error));
+    }
+    syncFolder(folderFd_);
+}
+
+std::optional<std::string_view> partFileTarget(std::string_view name) {
+    const std::size_t tail = 1 + kTagLength + kPartFileSuffix.size();
+    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(kPartFileSuffix)) return std::nullopt;
+    const std::string_view tag = name.substr(name.size() - tail + 1, kTagLength);
+    if (name[name.size() - tail] != '.' || tag.find_first_not_of(kTagChars) != std::string_view::npos)
+        return std::nullopt;
+    return name.substr(1, name.size() - 1 - tail);
+}
+
 void placeNew(const fs::path& from, const fs::path& to) {
     auto kept = [&](const std::string& why) {
         return FileError(to.string() + ": " + why + "; the finished file is kept as " + from.string());
     };
+    const auto placed = [&] {
+        const int folder = openFolder(to.parent_path());
+        syncFolder(folder);
+        if (folder >= 0) ::close(folder);
+    };
     // link refuses an existing name where rename would replace it.
     if (::link(from.c_str(), to.c_str()) == 0) {
         ::unlink(from.c_str());
-        syncFolder(to.parent_path());
+        placed();
         return;
     }
     int error = errno;
@@ -172,7 +278,7 @@ void placeNew(const fs::path& from, const fs::path& to) {
     // FAT, exFAT and many network and FUSE mounts have no hard links, but most
     // can rename without replacing.
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        syncFolder(to.parent_path());
+        placed();
         return;
     }
     if (errno == EEXIST) throw kept("already exists (made while this ran), and is never replaced");
