@@ -241,6 +241,7 @@ TEST(PackWarnings, SuspiciousContentIsPackedWithAWarning) {
     writeFile(content / "fs.glsl", "void main() {}\n");
     writeFile(content / ".hidden", "h");
     writeFile(content / "notes.txt~", "n");
+    writeFile(content / "fsshader.ini.part", "[half");
     writeFile(content / "sub" / "fs.glsl", "misplaced");
     writeFile(content / "Readme", "r");
     writeFile(content / "README", "R");
@@ -257,6 +258,7 @@ TEST(PackWarnings, SuspiciousContentIsPackedWithAWarning) {
     const std::vector<std::string> expected = {
         ".hidden: a hidden file",
         "notes.txt~: looks like an editor or backup leftover",
+        "fsshader.ini.part: looks like an editor or backup leftover",
         "sub/fs.glsl: the player reads only \"fs.glsl\", exactly so, at the archive's root",
         "differ only in letter case",
         "sync_cam:pos.x.track: no track loads this entry",
@@ -273,7 +275,7 @@ TEST(PackWarnings, SuspiciousContentIsPackedWithAWarning) {
     std::vector<std::string> names;
     for (const CentralEntry& e : centralDirectory(readFile(content / "zyr.dat"))) names.push_back(e.name);
     EXPECT_EQ(names, (std::vector<std::string>{".hidden", "README", "Readme", "caf\xC3\xA9.txt", "fs.glsl",
-                                               "link.glsl", "notes.txt~", "sub/fs.glsl", "sync_bad.track",
+                                               "fsshader.ini.part", "link.glsl", "notes.txt~", "sub/fs.glsl", "sync_bad.track",
                                                "sync_cam:pos.x.track"}));
     ResourceArchive archive(content / "zyr.dat");
     ArchiveFile* link = archive.openFile("link.glsl");

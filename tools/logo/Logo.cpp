@@ -1,5 +1,7 @@
 #include "Logo.h"
 
+#include "FileWrite.h"
+
 #include <stb/stb_image_write.h>
 
 #include <algorithm>
@@ -10,8 +12,6 @@
 #include <filesystem>
 #include <ostream>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zyr {
 
@@ -248,30 +248,10 @@ int runLogoTool(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "zyr-logo: the PNG encoder failed\n";
         return 1;
     }
-    const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-    std::string temp = (folder / ".zyr-logo-XXXXXX").string();
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        err << "zyr-logo: " << target.string() << ": cannot create: " << std::strerror(errno) << "\n";
-        return 1;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-    for (std::size_t done = 0; ok && done < png.size();) {
-        const ssize_t n = ::write(fd, png.data() + done, png.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-    const int savedErrno = errno;
-    ok = ::close(fd) == 0 && ok;
-    std::error_code code;
-    if (ok) std::filesystem::rename(temp, target, code);
-    if (!ok || code) {
-        std::filesystem::remove(temp, code);
-        err << "zyr-logo: " << target.string() << ": cannot write: " << (ok ? code.message() : std::strerror(savedErrno))
-            << "\n";
+    try {
+        replaceFile(target, png);
+    } catch (const FileError& error) {
+        err << "zyr-logo: " << error.what() << "\n";
         return 1;
     }
     out << "zyr-logo: " << kLogoWidth << "x" << kLogoHeight << " RGBA into " << target.string() << "\n";

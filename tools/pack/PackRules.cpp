@@ -19,7 +19,8 @@ namespace {
 
 // The entries the player asks for by fixed name, all at the archive's root.
 constexpr std::array<std::string_view, 4> kRootEntries = {"fs.glsl", "soundtrack.mp3", "fsshader.ini", "zyr.png"};
-constexpr std::array<std::string_view, 6> kLeftoverSuffixes = {"~", ".swp", ".swo", ".bak", ".orig", ".tmp"};
+// ".part": what an interrupted write of the tools (or a download) left.
+constexpr std::array<std::string_view, 7> kLeftoverSuffixes = {"~", ".swp", ".swo", ".bak", ".orig", ".tmp", ".part"};
 
 std::string lowered(std::string_view s) {
     std::string out(s);

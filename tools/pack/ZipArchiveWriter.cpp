@@ -1,13 +1,13 @@
 #include "ZipArchiveWriter.h"
 
+#include "FileWrite.h"
+
 #include <zip.h>
 #include <zlib.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zyr {
 
@@ -249,32 +249,17 @@ namespace {
 
 template <typename AddAll>
 std::vector<ZipEntryInfo> writeAtomically(const std::filesystem::path& output, AddAll addAll) {
-    // The temporary sits beside the output so the final rename stays on one file system.
-    const std::filesystem::path folder = output.parent_path().empty() ? "." : output.parent_path();
-    std::string name = output.filename().string();
-    name.insert(name.begin(), '.');
-    name += ".tmp-XXXXXX";
-    std::string pattern = (folder / name).string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw ZipError(output.string() + ": cannot create a file beside it: " + std::strerror(errno));
-    ::close(fd);
-    const std::filesystem::path temp = pattern;
     try {
-        ZipArchiveWriter zip(temp);
+        // libzip writes a file of its own and renames it to the part's name;
+        // the part file takes the output's mode and place when all is well.
+        PartFile part(output);
+        ZipArchiveWriter zip(part.path());
         addAll(zip);
         zip.finish();
-        // mkstemp makes the file private; the archive gets the usual permissions.
-        const mode_t mask = umask(0);
-        umask(mask);
-        ::chmod(temp.c_str(), 0666 & ~mask);
-        std::error_code error;
-        std::filesystem::rename(temp, output, error);
-        if (error) throw ZipError(output.string() + ": cannot replace: " + error.message());
+        part.commit();
         return zip.entries();
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-        throw;
+    } catch (const FileError& error) {
+        throw ZipError(error.what());
     }
 }
 

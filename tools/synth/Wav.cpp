@@ -1,5 +1,6 @@
 #include "Wav.h"
 
+#include "FileWrite.h"
 #include "Song.h"
 #include "Synth.h"
 
@@ -40,24 +41,10 @@ std::string encodeWav(const std::vector<std::int16_t>& pcm) {
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    std::filesystem::path temporary = path;
-    temporary += ".partial";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            throw std::runtime_error("cannot write " + path.string());
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw std::runtime_error("cannot write " + path.string() + ": " + ec.message());
+    try {
+        replaceFile(path, bytes);
+    } catch (const FileError& error) {
+        throw std::runtime_error(error.what());
     }
 }
 

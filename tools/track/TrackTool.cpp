@@ -1,17 +1,16 @@
 #include "TrackTool.h"
 
 #include "ResourceArchive.h"
+#include "FileWrite.h"
 #include "TrackText.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <ostream>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace zyr {
 
@@ -51,22 +50,10 @@ std::vector<std::string> folderPrefixes(const std::string& entry) {
     return out;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 struct PlannedFile {
     std::string entry;
     fs::path path;
     std::string bytes;
-    fs::path temp;
 };
 
 void dumpBytes(const std::string& label, const std::string& name, std::span<const std::uint8_t> bytes,
@@ -206,7 +193,7 @@ std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const
     std::set<std::string> entries;
     std::set<std::string> folders;
     for (const Track& track : tracks) {
-        PlannedFile file{trackEntryName(track.name), {}, encodeTrackFile(track.keys), {}};
+        PlannedFile file{trackEntryName(track.name), {}, encodeTrackFile(track.keys)};
         file.path = folder / file.entry;
         entries.insert(file.entry);
         for (const std::string& prefix : folderPrefixes(file.entry)) folders.insert(prefix);
@@ -233,10 +220,10 @@ std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const
     std::vector<fs::path> created;
     std::vector<fs::path> needed{folder};
     for (const std::string& prefix : folders) needed.push_back(folder / prefix);
+    std::vector<std::unique_ptr<PartFile>> parts;
     auto rollBack = [&] {
         std::error_code ignored;
-        for (const PlannedFile& file : plan)
-            if (!file.temp.empty()) fs::remove(file.temp, ignored);
+        parts.clear();
         for (auto dir = created.rbegin(); dir != created.rend(); ++dir) fs::remove(*dir, ignored);
     };
 
@@ -258,36 +245,21 @@ std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const
         }
     }
 
-    const mode_t mask = umask(0);
-    umask(mask);
-    for (PlannedFile& file : plan) {
-        // A short temporary name: the entry's own file name may already use all
-        // 255 characters a file name can have.
-        std::string pattern = (file.path.parent_path() / ".zyr-track-XXXXXX").string();
-        const int fd = mkstemp(pattern.data());
-        if (fd < 0) {
-            errors.push_back(file.path.string() + ": cannot create: " + std::strerror(errno));
-            rollBack();
-            return errors;
+    // Every file is written in full before any takes its name, so a full disk
+    // or a refused folder leaves every track file as it was.
+    try {
+        for (const PlannedFile& file : plan) {
+            parts.push_back(std::make_unique<PartFile>(file.path));
+            parts.back()->write(file.bytes);
         }
-        file.temp = pattern;
-        const bool ok = writeAll(fd, file.bytes) && ::fchmod(fd, 0666 & ~mask) == 0;
-        const int savedErrno = errno;
-        if (::close(fd) != 0 || !ok) {
-            errors.push_back(file.path.string() + ": cannot write: " + std::strerror(ok ? errno : savedErrno));
-            rollBack();
-            return errors;
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            parts[i]->commit();
+            written.push_back(plan[i].path);
         }
-    }
-    for (PlannedFile& file : plan) {
-        fs::rename(file.temp, file.path, code);
-        if (code) {
-            errors.push_back(file.path.string() + ": cannot replace: " + code.message());
-            rollBack();
-            return errors;
-        }
-        file.temp.clear();
-        written.push_back(file.path);
+    } catch (const FileError& error) {
+        errors.push_back(error.what());
+        if (written.empty()) rollBack();
+        return errors;
     }
     return errors;
 }
