@@ -1,9 +1,10 @@
-// The system's output through ALSA: its "default" device, which is the sound
-// card, or PulseAudio or PipeWire through their ALSA plugins when a server
-// runs. What is heard comes from snd_pcm_status: the frames still queued
-// before the listener (the device's own latency included, as far as its
-// driver knows it) with a CLOCK_MONOTONIC stamp of when that was true.
+// The system's output: a PulseAudio (or PipeWire) server when one runs
+// (PulseOutput.cpp), else ALSA's "default" device. What ALSA hears comes
+// from snd_pcm_status: the frames still queued before the listener (the
+// device's own latency included, as far as its driver knows it) with a
+// CLOCK_MONOTONIC stamp of when that was true.
 #include "AudioOutput.h"
+#include "PulseOutput.h"
 
 #include <alsa/asoundlib.h>
 #include <pthread.h>
@@ -158,7 +159,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<AudioOutput> openSystemOutput(int device, unsigned rate) { return AlsaOutput::open(device, rate); }
+std::unique_ptr<AudioOutput> openSystemOutput(int device, unsigned rate) {
+    if (device < 0)
+        if (auto output = openPulseOutput(rate)) return output;
+    return AlsaOutput::open(device, rate);
+}
 
 struct AudioLock::Native {
     pthread_mutex_t mutex;

@@ -29,7 +29,7 @@ class HeardClock {
 public:
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    static constexpr double kJumpSeconds = 0.005;
+    static constexpr double kJumpSeconds = 0.010;
     static constexpr int kSteadyDisagreements = 3;
     static constexpr double kSettleSeconds = 0.5;
     static constexpr double kSettleJumpSeconds = 0.001;

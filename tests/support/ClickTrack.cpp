@@ -202,11 +202,14 @@ Listening listenSteadily(const ClickTrack& track, int attempts, const Player& pl
     return run;
 }
 
-void expectClockMatchesHeard(const Listening& run, const ClickTrack& track, double tolerance, double drift) {
+void expectClockMatchesHeard(const Listening& run, const ClickTrack& track, double tolerance, double drift,
+                             bool gapsAllowed) {
     const ClockFigures& f = run.figures;
     ASSERT_EQ(f.clicksHeard, track.clicks.size()) << "the recording lost or gained clicks";
     ASSERT_EQ(f.offsets.size(), track.clicks.size() - 1) << "a click after the first second was never read";
-    ASSERT_EQ(f.gaps, 0u) << "the sound itself stalled in every run: too busy a machine to measure";
+    if (!gapsAllowed) {
+        ASSERT_EQ(f.gaps, 0u) << "the sound itself stalled in every run: too busy a machine to measure";
+    }
     EXPECT_LE(run.heard.stampSpread, 0.002) << "the recorder's stamps are too loose to measure with";
     EXPECT_LE(f.worstOffset(), tolerance) << f.summary();
     EXPECT_EQ(f.backwards, 0.0) << f.summary();

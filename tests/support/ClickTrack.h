@@ -90,5 +90,7 @@ Listening listenSteadily(const ClickTrack& track, int attempts, const Player& pl
 
 // The checks every heard-clock test makes, offsets within `tolerance` and a
 // drift within `drift` a second, with the negative control: the same reads
-// from a clock off by twice the tolerance, either way, must fail.
-void expectClockMatchesHeard(const Listening& run, const ClickTrack& track, double tolerance, double drift);
+// from a clock off by twice the tolerance, either way, must fail. Unless
+// `gapsAllowed`, a run whose sound itself stalled fails as unmeasurable.
+void expectClockMatchesHeard(const Listening& run, const ClickTrack& track, double tolerance, double drift,
+                             bool gapsAllowed = false);
