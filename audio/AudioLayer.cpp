@@ -56,6 +56,10 @@ constexpr int kOutputChannels = 2;
 // Length of the ramps around a seek or pause (about 3 ms at 44.1 kHz): long
 // enough that the jump in the waveform is no click, short enough to go unheard.
 constexpr std::size_t kFadeFrames = 128;
+// An output is handed at most this much ahead of real time, and at most this
+// much faster than it (see Mixer::run).
+constexpr double kPacingAllowanceSeconds = 1.0;
+constexpr double kPacingMostSpeed = 1.01;
 // Segments a stream remembers: enough for an output that queues over a
 // second of 10 ms blocks before the listener hears them.
 constexpr std::size_t kSegments = 128;
@@ -391,7 +395,18 @@ private:
         std::uint64_t written = 0;   // output frames, across outputs
         std::uint64_t base = 0;      // ... when the current output opened
         bool fresh = false;
+        // A system output that takes sound faster than it can be played (a
+        // null device, a broken driver) would run the music, and the clock
+        // with it, ahead of time: it is never handed more than real time
+        // allows, after a start-up allowance. A real device keeps well within.
+        const bool paced = !opener;
+        const Clock::time_point start = Clock::now();
+        const double allowance = kPacingAllowanceSeconds * rate_;
         while (!stop_) {
+            if (paced && static_cast<double>(written) > allowance) {
+                const double due = (static_cast<double>(written) - allowance) / (rate_ * kPacingMostSpeed);
+                std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due)));
+            }
             {
                 const std::lock_guard lock(mutex_);
                 fill(written);

@@ -24,10 +24,10 @@ TEST(HeardClock, FollowsReportsSmoothlyAndJumpsOnlyWhenItMust) {
     // Reports every 10 ms; reads every 4 ms in between, checked as they go.
     for (int k = 0; k < 1000; ++k) {
         const double t = k * 0.01;
-        if (k == 400) latency = 0.038;  // the server takes 8 ms more from here on
+        if (k == 400) latency = 0.050;  // the server takes 20 ms more from here on
         const bool stray = k == 200;
         const bool underrun = k == 700;
-        if (underrun) latency = 0.050;
+        if (underrun) latency = 0.065;
         const double truth = std::max(0.0, t - latency);
         clock.report({(truth + (stray ? 0.02 : jitter(random))) * kRate, at(t), true, underrun});
         for (double r = t; r < t + 0.01; r += 0.004) {
@@ -43,7 +43,7 @@ TEST(HeardClock, FollowsReportsSmoothlyAndJumpsOnlyWhenItMust) {
         // reports.
         const double error = std::abs(clock.frameAt(at(t)) / kRate - truth);
         const bool settled = (k > 60 && k < 200) || (k > 240 && k < 400) || (k > 420 && k < 700) || k > 720;
-        EXPECT_LT(error, settled ? 0.001 : k >= 200 && k < 240 ? 0.0015 : 0.01) << "at " << t;
+        EXPECT_LT(error, settled ? 0.001 : k >= 200 && k < 240 ? 0.0015 : 0.025) << "at " << t;
     }
 }
 
