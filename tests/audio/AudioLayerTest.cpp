@@ -3,10 +3,12 @@
 #include "AudioTestSupport.h"
 #include "ClickTrack.h"
 #include "Mp3.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -304,6 +306,26 @@ TEST_F(AudioLayer, PositionIsWhatTheListenerHearsThroughTheOutputsLatency) {
         EXPECT_LE(later, from + 0.3);
         EXPECT_GT(later, from + 0.25);
     }
+}
+
+// A system output that takes sound faster than it plays, here ALSA's null
+// device as the default, is held to real time (after a second's start): a
+// three-second song neither ends in a moment nor runs ahead of the wall clock.
+TEST_F(AudioLayer, AnOutputThatTakesSoundAtOnceIsHeldToRealTime) {
+    TempDir home;
+    writeFile(home / ".asoundrc", "pcm.!default {\n  type null\n}\n");
+    const std::string previous = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.path().c_str(), 1);
+    ASSERT_TRUE(audioInit(-1, 44100));
+    setenv("HOME", previous.c_str(), 1);
+    const AudioStream s = create(toneMp3(3.0));
+    ASSERT_NE(s, 0u);
+    const auto start = Clock::now();
+    ASSERT_TRUE(audioChannelPlay(s, false));
+    std::this_thread::sleep_for(1500ms);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(audioChannelIsActive(s), kAudioPlaying);
+    EXPECT_LT(seconds(s), wall * 1.01 + 1.0);
 }
 
 // The MP3's own delay (the encoder's padding, which lame's tag describes) is
