@@ -19,12 +19,18 @@
 // alive and unchanged until audioStreamFree; the stream decodes from it as
 // playback goes. One device and any number of streams per process.
 //
+// The position is what the listener hears now: the output's own latency (its
+// buffers, a sound server's, the device's, as far as the system reports them)
+// is counted, so a start, a seek or a pause shows when it is heard. Between
+// the output's reports it runs on smoothly, never backwards (HeardClock.h).
+// The outputs themselves are in AudioOutput.h.
+//
 // Failure: nothing throws. Bytes that do not decode give stream 0; every call on
 // stream 0 (or on an unknown handle) does nothing, a position of 0 and a state of
-// kAudioStopped. When no output device can be opened, audioInit falls back to a
-// silent device that consumes audio at the real rate, so the playback clock still
-// runs. All calls come from one thread; decoding and output run on the audio
-// back end's own thread.
+// kAudioStopped. When no output device can be opened, or the one in use fails
+// for good, the layer carries on with a silent output that consumes audio at the
+// real rate, so the playback clock still runs. All calls come from one thread;
+// decoding and output run on a thread of the layer's own.
 //
 // Offline clock (authoring tools that render frames at chosen music positions):
 //     audioUseOfflineClock(true);              // before audioInit, i.e. before the Soundtrack
@@ -68,8 +74,8 @@ AudioStream audioStreamCreate(const void* memory, std::uint64_t offset, std::uin
 // stream that reached its end stays there.
 bool audioChannelPlay(AudioStream stream, bool restart);
 // Bytes of decoded output (interleaved 16-bit PCM of the stream's own format)
-// that have been heard: monotonic, never past the stream's end. On the offline
-// clock: what audioSetPosition set last.
+// that have been heard: monotonic (but for seeks and restarts), never past the
+// stream's end. On the offline clock: what audioSetPosition set last.
 std::uint64_t audioChannelGetPosition(AudioStream stream);
 double audioChannelBytes2Seconds(AudioStream stream, std::uint64_t bytes);
 int audioChannelIsActive(AudioStream stream);

@@ -1,8 +1,9 @@
 // Preloaded into the real binary by end-to-end tests: each teardown step that
-// leaves the process (audio device closed, GLFW terminated, zip directory
+// leaves the process (audio output closed, GLFW terminated, zip directory
 // closed) writes its name to standard error before it runs, so a test sees
 // which steps ran and in what order. Nothing else changes.
 #include <dlfcn.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,9 +26,13 @@ Function next(const char* name) {
 
 extern "C" {
 
-void SDL_CloseAudioDevice(std::uint32_t device) {
-    note("audio closed");
-    next<void (*)(std::uint32_t)>("SDL_CloseAudioDevice")(device);
+// The audio output closes when its thread, named so by the audio layer, is
+// joined: the same step with a sound card, a sound server or the silent output.
+int pthread_join(pthread_t thread, void** result) {
+    char name[16] = {};
+    if (pthread_getname_np(thread, name, sizeof name) == 0 && std::strcmp(name, "tessaran-audio") == 0)
+        note("audio closed");
+    return next<int (*)(pthread_t, void**)>("pthread_join")(thread, result);
 }
 
 void glfwTerminate() {

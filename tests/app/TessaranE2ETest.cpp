@@ -91,7 +91,7 @@ TEST_F(Tessaran, EscapeEndsThePresentation) {
 // presentation still runs on a silent device, and says nothing about it.
 TEST_F(Tessaran, WithTheDefaultAudioDriverItRunsAndPrintsNothing) {
     writeZip(dir / "zyr.dat", checkingArchive(60.0));
-    auto program = startAndRun({{"SDL_AUDIODRIVER", ""}});
+    auto program = startAndRun();
     ASSERT_TRUE(x.waitForWindow("Tessaran 2023")) << program->errorOutput();
     std::this_thread::sleep_for(1500ms);
     EXPECT_TRUE(program->running()) << program->errorOutput();

@@ -1,12 +1,14 @@
 #include "AudioLayer.h"
 
 #include "AudioTestSupport.h"
+#include "ClickTrack.h"
 #include "Mp3.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -164,8 +166,7 @@ TEST_F(AudioLayer, PositionFollowsRealTimeOnTheSilentDevice) {
 }
 
 TEST_F(AudioLayer, StreamStopsByItselfAtItsFullLength) {
-    TempDir dir;
-    ScopedEnv env(diskDriver(dir / "out.raw"));
+    TestOutputs outputs;
     ASSERT_TRUE(audioInit(-1, 44100));
     const std::string& mp3 = toneMp3(1.0);
     const Pcm pcm = decodeMp3(mp3);
@@ -198,43 +199,37 @@ TEST_F(AudioLayer, DeviceReceivesExactlyTheDecodedSamples) {
     };
     for (const Case& c : {Case{{44100, 2}, kAudioPrescan}, Case{{44100, 1}, 0u}}) {
         SCOPED_TRACE(c.format.channels);
-        TempDir dir;
         const std::string& mp3 = toneMp3(1.0, 440.0, c.format);
         const Pcm pcm = decodeMp3(mp3);
-        {
-            ScopedEnv env(diskDriver(dir / "out.raw"));
-            ASSERT_TRUE(audioInit(-1, 44100));
-            const AudioStream s = create(mp3, c.flags);
-            ASSERT_NE(s, 0u);
-            ASSERT_TRUE(playToEnd(s, pcm.bytes(), pcm.channels * 2u, 5s));
-            EXPECT_EQ(audioChannelGetPosition(s), pcm.bytes());
-            ASSERT_TRUE(audioFree());  // closes the recording
-        }
-        expectRecordingHolds(readSamples(dir / "out.raw"), asDeviceStereo(pcm));
+        TestOutputs outputs;
+        ASSERT_TRUE(audioInit(-1, 44100));
+        const AudioStream s = create(mp3, c.flags);
+        ASSERT_NE(s, 0u);
+        ASSERT_TRUE(playToEnd(s, pcm.bytes(), pcm.channels * 2u, 5s));
+        EXPECT_EQ(audioChannelGetPosition(s), pcm.bytes());
+        ASSERT_TRUE(audioFree());
+        expectRecordingHolds(outputs.samples(), asDeviceStereo(pcm));
     }
 }
 
 TEST_F(AudioLayer, StreamAtAnotherRateCountsInItsOwnFormat) {
-    TempDir dir;
     const std::string& mp3 = toneMp3(2.0, 440.0, {22050, 2});
     const Pcm pcm = decodeMp3(mp3);
     ASSERT_EQ(pcm.rate, 22050);
     ASSERT_EQ(pcm.frames(), 44100u);
-    {
-        ScopedEnv env(diskDriver(dir / "out.raw"));
-        ASSERT_TRUE(audioInit(-1, 44100));
-        const AudioStream s = create(mp3);
-        ASSERT_NE(s, 0u);
-        EXPECT_DOUBLE_EQ(audioChannelBytes2Seconds(s, 22050 * 4), 1.0) << "stereo 16-bit at 22.05 kHz";
-        ASSERT_TRUE(playToEnd(s, pcm.bytes(), 4, 5s));
-        EXPECT_EQ(audioChannelGetPosition(s), pcm.bytes());
-        EXPECT_DOUBLE_EQ(seconds(s), 2.0);
-        ASSERT_TRUE(audioFree());
-    }
+    TestOutputs outputs;
+    ASSERT_TRUE(audioInit(-1, 44100));
+    const AudioStream s = create(mp3);
+    ASSERT_NE(s, 0u);
+    EXPECT_DOUBLE_EQ(audioChannelBytes2Seconds(s, 22050 * 4), 1.0) << "stereo 16-bit at 22.05 kHz";
+    ASSERT_TRUE(playToEnd(s, pcm.bytes(), 4, 5s));
+    EXPECT_EQ(audioChannelGetPosition(s), pcm.bytes());
+    EXPECT_DOUBLE_EQ(seconds(s), 2.0);
+    ASSERT_TRUE(audioFree());
 
-    // The device ran at 44.1 kHz: two seconds of sound there, at the tone's pitch,
+    // The output ran at 44.1 kHz: two seconds of sound there, at the tone's pitch,
     // left and right kept apart.
-    const std::vector<std::int16_t> recording = readSamples(dir / "out.raw");
+    const std::vector<std::int16_t> recording = outputs.samples();
     auto loud = [](std::int16_t x) { return x > 300 || x < -300; };
     const auto first = std::find_if(recording.begin(), recording.end(), loud);
     const auto last = std::find_if(recording.rbegin(), recording.rend(), loud).base();
@@ -245,17 +240,22 @@ TEST_F(AudioLayer, StreamAtAnotherRateCountsInItsOwnFormat) {
     EXPECT_NEAR(zeroCrossings(sound, 1), 2 * 660 * 2, 20);
 }
 
-TEST_F(AudioLayer, ClockRunsWhenNoOutputCanBeOpened) {
-    // An unknown driver fails for certain; the default driver fails on machines
-    // without sound hardware (and plays a short tone on those with it); device 0
-    // asks for no output. Each time the clock must still run.
+TEST_F(AudioLayer, ClockRunsWhenNoOutputCanBeOpenedOrOneFails) {
+    // An output that cannot be opened; the system's default, which fails on
+    // machines without sound hardware (and plays a short tone on those with
+    // it); device 0, which asks for no output; an output that is gone for good
+    // a tenth of a second in. Each time the clock must still run in real time.
     struct Case {
-        std::optional<std::string> driver;
+        const char* name;
+        TestOutputOptions options;
+        bool system;
         int device;
     };
-    for (const Case& c : {Case{"no-such-driver", -1}, Case{std::nullopt, -1}, Case{"dummy", 0}}) {
-        SCOPED_TRACE(c.driver.value_or("default"));
-        ScopedEnv env({{"SDL_AUDIODRIVER", c.driver}});
+    for (const Case& c : {Case{"refused", {.refuse = true}, false, -1}, Case{"system", {}, true, -1},
+                          Case{"none", {}, false, 0}, Case{"failing", {.realTime = true, .failAfterBlocks = 10}, false, -1}}) {
+        SCOPED_TRACE(c.name);
+        std::optional<TestOutputs> outputs;
+        if (!c.system) outputs.emplace(c.options);
         ASSERT_TRUE(audioInit(c.device, 44100));
         const AudioStream s = create(toneMp3(3.0));
         ASSERT_NE(s, 0u);
@@ -264,7 +264,91 @@ TEST_F(AudioLayer, ClockRunsWhenNoOutputCanBeOpened) {
         EXPECT_NEAR(seconds(s), 0.4, 0.15);
         EXPECT_EQ(audioChannelIsActive(s), kAudioPlaying);
         ASSERT_TRUE(audioFree());
+        if (outputs) {
+            EXPECT_EQ(outputs->opened(), c.device == 0 ? 0 : 1);
+        }
     }
+}
+
+// On an output whose listener hears each frame 100 ms after it was taken, the
+// position is what is heard: it holds at the start, at a seek's target and
+// after a pause until the sound from there reaches the listener, then runs in
+// real time.
+TEST_F(AudioLayer, PositionIsWhatTheListenerHearsThroughTheOutputsLatency) {
+    constexpr double kLatency = 0.1;
+    TestOutputs outputs({.realTime = true, .latencyFrames = 4410});
+    ASSERT_TRUE(audioInit(-1, 44100));
+    const AudioStream s = create(toneMp3(10.0));
+    ASSERT_NE(s, 0u);
+    auto secondsAfter = [&](Clock::time_point from, double after) {
+        std::this_thread::sleep_until(from + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(after)));
+        return seconds(s);
+    };
+    for (const char* step : {"start", "seek", "pause and play"}) {
+        SCOPED_TRACE(step);
+        double from = 0.0;
+        if (step == std::string("seek")) {
+            ASSERT_TRUE(audioChannelSeek(s, 44100 * 2 * 5));
+            from = 5.0;
+            EXPECT_DOUBLE_EQ(seconds(s), from) << "a seek reads its target at once";
+        } else if (step == std::string("pause and play")) {
+            ASSERT_TRUE(audioChannelPause(s));
+            from = seconds(s);
+            EXPECT_DOUBLE_EQ(secondsAfter(Clock::now(), 0.3), from) << "a pause holds";
+        }
+        const Clock::time_point go = Clock::now();
+        if (step != std::string("seek")) {
+            ASSERT_TRUE(audioChannelPlay(s, false));
+        }
+        EXPECT_DOUBLE_EQ(secondsAfter(go, kLatency - 0.04), from) << "moved before it was heard";
+        // Heard for 0.3 s at most; a few blocks less while the mixer got to it.
+        const double later = secondsAfter(go, kLatency + 0.3);
+        EXPECT_LE(later, from + 0.3);
+        EXPECT_GT(later, from + 0.25);
+    }
+}
+
+// A system output that takes sound faster than it plays, here ALSA's null
+// device as the default, is held to real time (after a second's start): a
+// three-second song neither ends in a moment nor runs ahead of the wall clock.
+TEST_F(AudioLayer, AnOutputThatTakesSoundAtOnceIsHeldToRealTime) {
+    TempDir home;
+    writeFile(home / ".asoundrc", "pcm.!default {\n  type null\n}\n");
+    const std::string previous = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.path().c_str(), 1);
+    ASSERT_TRUE(audioInit(-1, 44100));
+    setenv("HOME", previous.c_str(), 1);
+    const AudioStream s = create(toneMp3(3.0));
+    ASSERT_NE(s, 0u);
+    const auto start = Clock::now();
+    ASSERT_TRUE(audioChannelPlay(s, false));
+    std::this_thread::sleep_for(1500ms);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(audioChannelIsActive(s), kAudioPlaying);
+    EXPECT_LT(seconds(s), wall * 1.01 + 1.0);
+}
+
+// The MP3's own delay (the encoder's padding, which lame's tag describes) is
+// trimmed on every path: the whole decode that capture writes to WAV and
+// video, and what playback hands the output, both put each click at exactly
+// its place in the source, and the song keeps its exact length.
+TEST_F(AudioLayer, EncoderDelayIsTrimmedSoTheFirstSampleIsTimeZero) {
+    const ClickTrack& track = clickTrack();
+    TestOutputs outputs;
+    ASSERT_TRUE(audioInit(-1, 44100));
+    const AudioStream s = create(track.mp3);
+    ASSERT_NE(s, 0u);
+    std::vector<std::int16_t> whole;
+    ASSERT_TRUE(audioStreamDecodeAll(s, whole));
+    EXPECT_EQ(whole.size(), track.samples.size());
+    const std::vector<double> clicks = findClicks(whole);
+    ASSERT_EQ(clicks.size(), track.clicks.size());
+    for (std::size_t k = 0; k < clicks.size(); ++k)
+        EXPECT_NEAR(clicks[k] / ClickTrack::kRate, track.clicks[k], 2.0 / ClickTrack::kRate) << "click " << k;
+
+    ASSERT_TRUE(playToEnd(s, whole.size() * 2, 4, 10s));
+    ASSERT_TRUE(audioFree());
+    expectRecordingHolds(outputs.samples(), whole);
 }
 
 }  // namespace

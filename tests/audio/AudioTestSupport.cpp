@@ -2,35 +2,85 @@
 
 #include "Wait.h"
 
-#include "TempDir.h"
+#include "AudioOutput.h"
 
 #include <mpg123.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <mutex>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 
-ScopedEnv::ScopedEnv(const std::map<std::string, std::optional<std::string>>& values) {
-    for (const auto& [name, value] : values) {
-        const char* old = std::getenv(name.c_str());
-        previous_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        if (value) setenv(name.c_str(), value->c_str(), 1);
-        else unsetenv(name.c_str());
+struct TestOutputs::Shared {
+    TestOutputOptions options;
+    mutable std::mutex mutex;
+    std::vector<std::int16_t> samples;
+    int opened = 0;
+};
+
+namespace {
+
+class TestOutput final : public AudioOutput {
+public:
+    TestOutput(unsigned rate, std::shared_ptr<TestOutputs::Shared> shared)
+        : rate_(rate), shared_(std::move(shared)),
+          paced_(shared_->options.realTime ? openSilentOutput(rate) : nullptr) {}
+
+    unsigned rate() const override { return rate_; }
+    std::size_t blockFrames() const override { return rate_ / 100; }
+
+    bool write(const std::int16_t* frames, std::size_t count) override {
+        if (blocks_++ >= shared_->options.failAfterBlocks) return false;
+        {
+            const std::lock_guard lock(shared_->mutex);
+            shared_->samples.insert(shared_->samples.end(), frames, frames + count * 2);
+        }
+        written_ += count;
+        if (paced_) return paced_->write(frames, count);
+        std::this_thread::sleep_for(shared_->options.pace);
+        return true;
     }
+
+    HeardReport heard() override {
+        HeardReport report = paced_ ? paced_->heard()
+                                    : HeardReport{static_cast<double>(written_), std::chrono::steady_clock::now(), true};
+        report.frame = std::max(0.0, report.frame - static_cast<double>(shared_->options.latencyFrames));
+        return report;
+    }
+
+private:
+    unsigned rate_;
+    std::shared_ptr<TestOutputs::Shared> shared_;
+    std::unique_ptr<AudioOutput> paced_;
+    std::size_t blocks_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+}  // namespace
+
+TestOutputs::TestOutputs(TestOutputOptions options) : shared_(std::make_shared<Shared>()) {
+    shared_->options = options;
+    audioUseOutputs([shared = shared_](int, unsigned rate) -> std::unique_ptr<AudioOutput> {
+        {
+            const std::lock_guard lock(shared->mutex);
+            ++shared->opened;
+        }
+        if (shared->options.refuse) return nullptr;
+        return std::make_unique<TestOutput>(rate, shared);
+    });
 }
 
-ScopedEnv::~ScopedEnv() {
-    for (const auto& [name, value] : previous_) {
-        if (value) setenv(name.c_str(), value->c_str(), 1);
-        else unsetenv(name.c_str());
-    }
+TestOutputs::~TestOutputs() { audioUseOutputs({}); }
+
+std::vector<std::int16_t> TestOutputs::samples() const {
+    const std::lock_guard lock(shared_->mutex);
+    return shared_->samples;
 }
 
-std::map<std::string, std::optional<std::string>> diskDriver(const std::filesystem::path& path, int delayMs) {
-    return {{"SDL_AUDIODRIVER", "disk"},
-            {"SDL_DISKAUDIOFILE", path.string()},
-            {"SDL_DISKAUDIODELAY", std::to_string(delayMs)}};
+int TestOutputs::opened() const {
+    const std::lock_guard lock(shared_->mutex);
+    return shared_->opened;
 }
 
 Pcm decodeMp3(const std::string& mp3) {
@@ -67,15 +117,6 @@ Pcm decodeMp3(const std::string& mp3) {
     mpg123_delete(handle);
     if (pcm.channels == 0) throw std::runtime_error("not an MP3");
     return pcm;
-}
-
-std::vector<std::int16_t> readSamples(const std::filesystem::path& path) {
-    const std::string bytes = readFile(path);
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                               (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
-    return samples;
 }
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -1,33 +1,50 @@
-// Helpers shared by the audio tests: environment switches for picking SDL's
-// output driver, an MP3 decode that does not go through the audio layer, raw
-// output files as samples, and waiting with a deadline.
+// Helpers shared by the audio tests: outputs that record what they are handed,
+// an MP3 decode that does not go through the audio layer, and waiting with a
+// deadline.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <map>
-#include <optional>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Sets (or, with nullopt, removes) environment variables for a scope and puts
-// the previous values back at its end.
-class ScopedEnv {
-public:
-    explicit ScopedEnv(const std::map<std::string, std::optional<std::string>>& values);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::map<std::string, std::optional<std::string>> previous_;
+// Outputs of the test's own in place of the system's, for a scope
+// (audioUseOutputs): they keep every frame the mixer hands them.
+//     TestOutputs outputs;                        // fast: a 10 ms block every 1 ms
+//     TestOutputs outputs({.realTime = true, .latencyFrames = 4410});
+//     ... audioInit(-1, 44100) ... audioFree();
+//     std::vector<std::int16_t> heard = outputs.samples();   // interleaved stereo
+struct TestOutputOptions {
+    // Take blocks at the real rate (as the silent output does), or one every
+    // `pace`, so that whole songs play in a fraction of their length.
+    bool realTime = false;
+    std::chrono::milliseconds pace{1};
+    // Frames between what was taken and what is heard, as a device's buffer.
+    std::size_t latencyFrames = 0;
+    // Fails for good (a device unplugged) once it has taken this many blocks.
+    std::size_t failAfterBlocks = SIZE_MAX;
+    // Refuses to open at all.
+    bool refuse = false;
 };
 
-// SDL's disk driver writing to path, paced fast: a buffer of 20 ms every
-// delayMs, so whole songs play in a fraction of their length.
-std::map<std::string, std::optional<std::string>> diskDriver(const std::filesystem::path& path, int delayMs = 2);
+class TestOutputs {
+public:
+    explicit TestOutputs(TestOutputOptions options = {});
+    ~TestOutputs();
+    TestOutputs(const TestOutputs&) = delete;
+    TestOutputs& operator=(const TestOutputs&) = delete;
+
+    std::vector<std::int16_t> samples() const;
+    int opened() const;  // how many outputs were asked for
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+};
 
 struct Pcm {
     long rate = 0;
@@ -39,9 +56,6 @@ struct Pcm {
 
 // Decodes a whole MP3 with libmpg123 fed from memory (not the audio layer's path).
 Pcm decodeMp3(const std::string& mp3);
-
-// A raw little-endian 16-bit file as samples.
-std::vector<std::int16_t> readSamples(const std::filesystem::path& path);
 
 // Polls until done() or the timeout; returns done()'s last answer.
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);

@@ -1,6 +1,6 @@
 // The studio's transport below the window: seeking and pausing the soundtrack
-// on an SDL device (what the window's keys end in), read back as positions and
-// as the samples the device was handed; and the HUD's reading of a position.
+// on an output (what the window's keys end in), read back as positions and as
+// the samples the output was handed; and the HUD's reading of a position.
 #include "AudioTestSupport.h"
 #include "Mp3.h"
 #include "ResourceArchive.h"
@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(SoundtrackTransport, SeeksLandOnTheRowAndPauseHoldsItOnTheSilentDevice) {
-    ScopedEnv env(std::map<std::string, std::optional<std::string>>{{"SDL_AUDIODRIVER", "dummy"}});
+    TestOutputs outputs({.realTime = true});
     auto music = open(toneMp3(30.0));
     ASSERT_NE(music->stream(), 0u);
     music->play();
@@ -98,8 +98,9 @@ TEST_F(SoundtrackTransport, SeekAndPauseMakeNoClick) {
         peak = std::max(peak, std::abs(static_cast<int>(pcm.samples[i])));
     }
     ASSERT_GT(peak, 8 * naturalStep) << "a tone whose steps are small next to its height";
+    std::vector<std::int16_t> recording;
     {
-        ScopedEnv env(diskDriver(dir / "out.raw", 10));
+        TestOutputs outputs({.pace = std::chrono::milliseconds(5)});
         auto music = open(mp3);
         ASSERT_NE(music->stream(), 0u);
         music->play();
@@ -113,8 +114,9 @@ TEST_F(SoundtrackTransport, SeekAndPauseMakeNoClick) {
         ASSERT_TRUE(waitFor([&] { return music->playbackSeconds() > 1.6; }, 5s));
         music->pause();
         std::this_thread::sleep_for(100ms);
-    }  // the device closes with the soundtrack: the recording is whole
-    const std::vector<std::int16_t> recording = readSamples(dir / "out.raw");
+        music.reset();  // the output closes with the soundtrack: the recording is whole
+        recording = outputs.samples();
+    }
     ASSERT_GT(recording.size(), 2u * 44100u);
     int largest = 0;
     for (std::size_t i = 2; i < recording.size(); i += 2)  // left channel

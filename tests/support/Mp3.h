@@ -9,7 +9,9 @@
 // round(seconds * sampleRate) frames. Encoding failures throw std::runtime_error.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 struct ToneFormat {
     int sampleRate = 44100;
@@ -23,3 +25,8 @@ struct ToneFormat {
 const std::string& toneMp3(double seconds, double frequency = 440.0);
 // The same in another sample rate and channel count.
 const std::string& toneMp3(double seconds, double frequency, ToneFormat format);
+
+// Interleaved 16-bit samples as the bytes of a WAV file.
+std::string wavBytes(const std::vector<std::int16_t>& samples, ToneFormat format);
+// A WAV file encoded by lame at 128 kbit/s, as the content's soundtrack is.
+std::string mp3FromWav(const std::string& wav, ToneFormat format);

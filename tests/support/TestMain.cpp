@@ -7,10 +7,9 @@
 
 int main(int argc, char** argv) {
     // Mesa's software renderer offers 4.5 and is asked for 4.6; drivers that offer
-    // 4.6 ignore this. Audio goes to SDL's silent device unless a test picks another.
+    // 4.6 ignore this.
     setenv("MESA_GL_VERSION_OVERRIDE", "4.6", 0);
     setenv("MESA_GLSL_VERSION_OVERRIDE", "460", 0);
-    setenv("SDL_AUDIODRIVER", "dummy", 0);
     setenv("TESSARAN_BINARY", TESSARAN_BINARY, 0);
     setenv("TESSARAN_SOURCE_DIR", TESSARAN_SOURCE_DIR, 0);
 #ifdef __SANITIZE_ADDRESS__

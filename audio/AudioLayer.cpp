@@ -1,35 +1,46 @@
-// The audio layer on SDL2 (output) and libmpg123 (MP3 decoding from memory).
+// The audio layer: streams decoded by libmpg123 from the bytes in memory,
+// mixed on a thread of the layer's own into an AudioOutput (AudioOutput.h),
+// and positions reported as they are heard.
 //
-// One SDL device runs at the rate asked of audioInit, 16-bit stereo. Its callback
-// mixes every playing stream into the device buffer, decoding each stream's MP3
-// as it goes. A stream at the device rate is copied (mono duplicated); a stream at
-// another rate goes through an SDL resampler. Positions are kept in frames of the
-// stream's own decoded format, whatever the device runs at.
+// The mixer runs at the output's rate, 16-bit stereo. A stream at that rate
+// is copied (mono duplicated); one at another rate goes through a small
+// cubic resampler. Positions are kept in frames of the stream's own decoded
+// format, whatever the output runs at.
 //
-// On the offline clock there is no SDL device and no callback: a stream's
-// position is whatever the tool set, so nothing needs the lock there.
+// What is heard: each block a stream hands over is remembered as a segment
+// (the output frame it starts at, the stream frames it covers). The output's
+// reports, smoothed by HeardClock, say which output frame is at the
+// listener's ear now; the segment holding that frame says which stream frame
+// it is. A start, a seek or a pause thus shows when it is heard, not when it
+// is mixed, and the position never runs ahead of the sound.
 //
-// Locking: the stream table and every field a callback touches are guarded by
-// the device lock (SDL_LockAudioDevice, the mutex SDL holds around the callback).
-// The table only changes on the calling thread, so that thread may look streams
-// up without the lock; it takes it before reading or changing playback state.
+// On the offline clock there is no output and no thread: a stream's position
+// is whatever the tool set.
+//
+// Locking: one AudioLock guards every stream's playback state, its segments and
+// the clock. The mixer holds it while it renders a block and while it takes a
+// report, never while the output waits. The stream table only changes on the
+// calling thread, so that thread may look streams up without the lock.
 
 #include "AudioLayer.h"
-#include "SoundLibraryDiagnostics.h"
+#include "AudioOutput.h"
+#include "HeardClock.h"
 
-#include <SDL.h>
 #include <mpg123.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,16 +52,17 @@ struct DecoderDeleter {
 };
 using Decoder = std::unique_ptr<mpg123_handle, DecoderDeleter>;
 
-struct ResamplerDeleter {
-    void operator()(SDL_AudioStream* stream) const { SDL_FreeAudioStream(stream); }
-};
-using Resampler = std::unique_ptr<SDL_AudioStream, ResamplerDeleter>;
-
-constexpr int kDeviceChannels = 2;
-constexpr std::size_t kDeviceFrameBytes = kDeviceChannels * sizeof(std::int16_t);
+constexpr int kOutputChannels = 2;
 // Length of the ramps around a seek or pause (about 3 ms at 44.1 kHz): long
 // enough that the jump in the waveform is no click, short enough to go unheard.
 constexpr std::size_t kFadeFrames = 128;
+// An output is handed at most this much ahead of real time, and at most this
+// much faster than it (see Mixer::run).
+constexpr double kPacingAllowanceSeconds = 1.0;
+constexpr double kPacingMostSpeed = 1.01;
+// Segments a stream remembers: enough for an output that queues over a
+// second of 10 ms blocks before the listener hears them.
+constexpr std::size_t kSegments = 128;
 
 // The compressed bytes as a seekable file for the decoder. Seekable matters: only
 // then can the decoder scan the whole file for its exact length.
@@ -84,31 +96,89 @@ off_t seekMemory(void* handle, off_t offset, int whence) {
 
 enum class State { Stopped, Playing, Ended };
 
+// A block of a stream handed to the output: from output frame `start`, for
+// `frames` frames, the stream's frames `from` to `to` (fractional when
+// resampled).
+struct Segment {
+    std::uint64_t start = 0;
+    std::size_t frames = 0;
+    double from = 0.0;
+    double to = 0.0;
+};
+
+// The segments of one stream not yet heard past, oldest first, in a ring
+// sized at creation so the mixer never allocates.
+class Segments {
+public:
+    Segments() : ring_(kSegments) {}
+
+    // Nothing handed over yet; until something is, `position` is heard.
+    void reset(double position) {
+        count_ = 0;
+        before_ = position;
+    }
+    void push(const Segment& segment) {
+        if (count_ == ring_.size()) pop();  // long heard, or the output queues more than it should
+        ring_[(first_ + count_) % ring_.size()] = segment;
+        ++count_;
+    }
+    // The stream frame at the listener's ear when output frame `frame` is.
+    double heardAt(double frame) {
+        while (count_ >= 2 && static_cast<double>(at(1).start) <= frame) pop();
+        if (count_ == 0 || frame < static_cast<double>(at(0).start)) return before_;
+        const Segment& s = at(0);
+        const double into = std::min(1.0, (frame - static_cast<double>(s.start)) / static_cast<double>(s.frames));
+        return s.from + (s.to - s.from) * into;
+    }
+
+private:
+    const Segment& at(std::size_t i) const { return ring_[(first_ + i) % ring_.size()]; }
+    void pop() {
+        before_ = at(0).to;
+        first_ = (first_ + 1) % ring_.size();
+        --count_;
+    }
+
+    std::vector<Segment> ring_;
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+    double before_ = 0.0;
+};
+
 struct Stream {
     MemoryFile file;
     Decoder decoder;
-    Resampler resampler;  // null when the stream runs at the device rate
     bool prescan = false;
-    bool offline = false;          // on the offline clock: heard is set, never decoded
+    bool offline = false;            // on the offline clock: heard is set, never decoded
     std::uint64_t lengthFrames = 0;  // from the scan; the decoder's estimate without one
     long rate = 0;
     int channels = 0;
     std::size_t frameBytes = 0;
-    std::vector<std::int16_t> decoded;  // scratch: one pull of decoded frames
-    std::vector<std::int16_t> output;   // scratch: one device buffer of this stream
+    // Scratch, sized at creation: decoded frames waiting for the mixer, and
+    // one block of this stream at the output's rate.
+    std::vector<std::int16_t> decoded;
+    std::size_t decodedAt = 0;    // frames of `decoded` already taken
+    std::size_t decodedHave = 0;  // frames in `decoded`
+    std::vector<std::int16_t> output;
+    // Resampling: stream frames per output frame (1 when the rates match),
+    // four frames around the position for the cubic, the first of them
+    // being stream frame tapFrame - 1, and the position past tapFrame.
+    double step = 1.0;
+    std::array<std::array<float, kOutputChannels>, 4> taps{};
+    std::uint64_t tapFrame = 0;
+    double phase = 0.0;
 
-    // Guarded by the device lock.
+    // Guarded by the lock.
     State state = State::Stopped;
-    bool decoderDone = false;      // the decoder has given its last frame
-    bool handedAll = false;        // ... and all of it went to the device
-    std::uint64_t decodedFrames = 0;
-    std::uint64_t handed = 0;          // frames given to the device so far
-    std::uint64_t handedBefore = 0;    // ... before the latest callback that took some
-    Clock::time_point handedAt;        // when that callback ran
-    std::uint64_t heard = 0;           // latest position reported, kept monotonic
-    // A seek (or pause) the callback has yet to carry out on the decoder.
+    bool decoderDone = false;         // the decoder has given its last frame
+    bool handedAll = false;           // ... and all of it went to the output
+    std::uint64_t decodedFrames = 0;  // stream frame the decoder gives next
+    double handedTo = 0.0;            // stream frame everything before which was handed over
+    std::uint64_t heard = 0;          // latest position reported, kept monotonic
+    Segments segments;
+    // A seek (or pause) the mixer has yet to carry out on the decoder.
     bool seekPending = false;
-    bool fadeOutPending = false;   // ... ending what was heard in a ramp
+    bool fadeOutPending = false;  // ... ending what was heard in a ramp
     std::uint64_t seekTarget = 0;
     std::size_t fadeInDone = kFadeFrames;  // frames of the ramp after a seek already mixed
 };
@@ -136,136 +206,159 @@ std::size_t decodeInto(Stream& stream, std::int16_t* out, std::size_t frames) {
     return framesGot;
 }
 
-// Pulls up to frames decoded frames into stream.decoded.
-std::size_t decode(Stream& stream, std::size_t frames) { return decodeInto(stream, stream.decoded.data(), frames); }
-
-// Fills stream.output with up to frames device frames; returns how many.
-std::size_t renderDirect(Stream& stream, std::size_t frames) {
-    const std::size_t got = decode(stream, frames);
-    const std::int16_t* in = stream.decoded.data();
-    std::int16_t* out = stream.output.data();
-    if (stream.channels == 1) {
-        for (std::size_t i = 0; i < got; ++i) out[2 * i] = out[2 * i + 1] = in[i];
-    } else {
-        std::copy_n(in, got * 2, out);
+// The next decoded frame as stereo; false once the decoder has no more.
+bool nextFrame(Stream& stream, std::int16_t (&frame)[kOutputChannels]) {
+    if (stream.decodedAt == stream.decodedHave) {
+        stream.decodedAt = 0;
+        const std::size_t room = stream.decoded.size() / static_cast<std::size_t>(stream.channels);
+        stream.decodedHave = decodeInto(stream, stream.decoded.data(), room);
+        if (stream.decodedHave == 0) return false;
     }
-    stream.handed += got;
-    stream.handedAll = stream.decoderDone;
+    const std::int16_t* in = stream.decoded.data() + stream.decodedAt * static_cast<std::size_t>(stream.channels);
+    frame[0] = in[0];
+    frame[1] = stream.channels == 2 ? in[1] : in[0];
+    ++stream.decodedAt;
+    return true;
+}
+
+// Stream frames decoded but not yet handed over.
+std::uint64_t waiting(const Stream& stream) { return stream.decodedHave - stream.decodedAt; }
+
+// Fills stream.output with up to frames output frames at the stream's own
+// rate; returns how many.
+std::size_t renderDirect(Stream& stream, std::size_t frames) {
+    std::size_t got = 0;
+    std::int16_t frame[kOutputChannels];
+    while (got < frames && nextFrame(stream, frame)) {
+        stream.output[got * 2] = frame[0];
+        stream.output[got * 2 + 1] = frame[1];
+        ++got;
+    }
+    stream.handedTo += static_cast<double>(got);
+    stream.handedAll = stream.decoderDone && waiting(stream) == 0;
     return got;
 }
 
-std::size_t renderResampled(Stream& stream, std::size_t frames, int deviceRate) {
-    SDL_AudioStream* resampler = stream.resampler.get();
-    const int wantedBytes = static_cast<int>(frames * kDeviceFrameBytes);
-    const std::size_t pull = stream.decoded.size() / static_cast<std::size_t>(stream.channels);
-    while (!stream.decoderDone && SDL_AudioStreamAvailable(resampler) < wantedBytes) {
-        const std::size_t got = decode(stream, pull);
-        if (got > 0) SDL_AudioStreamPut(resampler, stream.decoded.data(), static_cast<int>(got * stream.frameBytes));
-        if (stream.decoderDone) SDL_AudioStreamFlush(resampler);
-    }
-    const int bytes = std::max(0, SDL_AudioStreamGet(resampler, stream.output.data(), wantedBytes));
-    const int pending = SDL_AudioStreamAvailable(resampler);
-
-    // What still waits in the resampler has not reached the device yet.
-    const double pendingFrames = static_cast<double>(pending) / kDeviceFrameBytes * static_cast<double>(stream.rate) /
-                                 deviceRate;
-    const double estimate = static_cast<double>(stream.decodedFrames) - pendingFrames;
-    const auto handed = estimate <= 0.0 ? std::uint64_t{0} : static_cast<std::uint64_t>(estimate);
-    stream.handedAll = stream.decoderDone && pending == 0;
-    stream.handed = stream.handedAll ? stream.decodedFrames : std::clamp(handed, stream.handed, stream.decodedFrames);
-    return static_cast<std::size_t>(bytes) / kDeviceFrameBytes;
+// Moves the resampler's window one frame on; past the decoder's end it
+// slides in silence.
+void shiftTaps(Stream& stream) {
+    std::rotate(stream.taps.begin(), stream.taps.begin() + 1, stream.taps.end());
+    std::int16_t frame[kOutputChannels] = {0, 0};
+    nextFrame(stream, frame);
+    stream.taps[3] = {static_cast<float>(frame[0]), static_cast<float>(frame[1])};
+    ++stream.tapFrame;
 }
 
-// Frames of the stream being heard now: what the device got up to the callback
-// before the latest one, plus the time since the latest one at the stream's rate,
-// never beyond what was handed over. Device lock held.
-std::uint64_t heardFrames(Stream& stream) {
+// The resampler's window on stream frame `at` (taps[1]), just decoded from there.
+void primeTaps(Stream& stream, std::uint64_t at) {
+    stream.taps = {};
+    stream.tapFrame = at;
+    stream.phase = 0.0;
+    for (std::size_t i = 1; i < stream.taps.size(); ++i) {
+        std::int16_t frame[kOutputChannels] = {0, 0};
+        nextFrame(stream, frame);
+        stream.taps[i] = {static_cast<float>(frame[0]), static_cast<float>(frame[1])};
+    }
+}
+
+std::size_t renderResampled(Stream& stream, std::size_t frames) {
+    std::size_t got = 0;
+    while (got < frames) {
+        const double position = static_cast<double>(stream.tapFrame) + stream.phase;
+        if (stream.decoderDone && position >= static_cast<double>(stream.decodedFrames)) break;
+        const double t = stream.phase;
+        for (int c = 0; c < kOutputChannels; ++c) {
+            // Catmull-Rom through the four frames around the position.
+            const float y0 = stream.taps[0][c], y1 = stream.taps[1][c], y2 = stream.taps[2][c], y3 = stream.taps[3][c];
+            const double value = y1 + 0.5 * t * (y2 - y0 + t * (2.0 * y0 - 5.0 * y1 + 4.0 * y2 - y3 + t * (3.0 * (y1 - y2) + y3 - y0)));
+            stream.output[got * 2 + static_cast<std::size_t>(c)] =
+                static_cast<std::int16_t>(std::clamp(std::lround(value), -32768L, 32767L));
+        }
+        ++got;
+        stream.phase += stream.step;
+        while (stream.phase >= 1.0) {
+            stream.phase -= 1.0;
+            shiftTaps(stream);
+        }
+    }
+    const double position = static_cast<double>(stream.tapFrame) + stream.phase;
+    stream.handedAll = stream.decoderDone && position >= static_cast<double>(stream.decodedFrames);
+    stream.handedTo = stream.handedAll ? static_cast<double>(stream.decodedFrames) : position;
+    return got;
+}
+
+std::size_t render(Stream& stream, std::size_t frames) {
+    return stream.step == 1.0 ? renderDirect(stream, frames) : renderResampled(stream, frames);
+}
+
+// The stream frame heard now, kept monotonic; the stream ends once its last
+// frame was heard. Lock held.
+std::uint64_t heardFrames(Stream& stream, double outputFrame) {
     if (stream.offline) {
         if (stream.state == State::Playing && stream.heard >= stream.lengthFrames) stream.state = State::Ended;
         return stream.heard;
     }
-    if (stream.state == State::Ended) return stream.handed;
-    if (stream.state == State::Playing && stream.handed > stream.heard) {
-        const double elapsed = std::chrono::duration<double>(Clock::now() - stream.handedAt).count();
-        const double estimate = static_cast<double>(stream.handedBefore) + elapsed * static_cast<double>(stream.rate);
-        const std::uint64_t heard = estimate >= static_cast<double>(stream.handed)
-                                        ? stream.handed
-                                        : static_cast<std::uint64_t>(std::max(0.0, estimate));
-        stream.heard = std::max(stream.heard, heard);
-    }
-    if (stream.state == State::Playing && stream.handedAll && stream.heard >= stream.handed)
+    if (stream.state != State::Playing) return stream.heard;
+    const double at = stream.segments.heardAt(outputFrame);
+    stream.heard = std::max(stream.heard, static_cast<std::uint64_t>(std::max(0.0, at)));
+    if (stream.handedAll && at >= stream.handedTo) {
         stream.state = State::Ended;
+        stream.heard = static_cast<std::uint64_t>(stream.handedTo);
+    }
     return stream.heard;
 }
 
-class Output {
+class Mixer {
 public:
-    Output(int rate, bool offline) : rate_(rate), offline_(offline) {}
+    Mixer(unsigned rate, bool offline) : rate_(rate), offline_(offline), clock_(rate) {}
 
-    ~Output() {
-        if (device_ != 0) SDL_CloseAudioDevice(device_);  // waits for the callback thread
+    ~Mixer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
         streams_.clear();
-        if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        else if (driverOnly_) SDL_AudioQuit();
     }
 
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
+    Mixer(const Mixer&) = delete;
+    Mixer& operator=(const Mixer&) = delete;
 
-    bool open(int device) {
-        if (offline_) return true;
-        silenceSoundLibraryDiagnostics();
-        // The audio subsystem starts SDL's events, whose SIGINT/SIGTERM handlers
-        // would only queue a quit event nobody reads; the program has its own.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        subsystem_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-        if (subsystem_ && device != 0) device_ = openDevice(device);
-        if (device_ == 0) {
-            // No usable output (no sound card, no sound server): a silent device
-            // that consumes audio at the real rate keeps the playback clock going,
-            // so a presentation still runs its full length.
-            if (SDL_AudioInit("dummy") == 0) {
-                driverOnly_ = !subsystem_;
-                device_ = openDevice(-1);
-            }
-        }
-        if (device_ == 0) return false;
-        SDL_PauseAudioDevice(device_, 0);
-        return true;
-    }
-
-    void start() {
-        if (device_ != 0) SDL_PauseAudioDevice(device_, 0);
+    // Opens the output on the mixer's own thread (where it stays) and waits
+    // for it: the rate and block size are known when this returns.
+    void open(int device, const AudioOutputOpener& opener) {
+        if (offline_) return;
+        std::promise<void> opened;
+        std::future<void> ready = opened.get_future();
+        thread_ = std::thread([this, device, opener, &opened] { run(device, opener, opened); });
+        ready.wait();
     }
 
     bool offline() const { return offline_; }
-    int rate() const { return rate_; }
-    std::size_t bufferFrames() const { return bufferFrames_; }
+    unsigned rate() const { return rate_; }
+    std::size_t blockFrames() const { return block_; }
 
     AudioStream add(std::unique_ptr<Stream> stream) {
-        lock();
+        const std::lock_guard lock(mutex_);
         const AudioStream handle = nextHandle_++;
         streams_.emplace(handle, std::move(stream));
-        unlock();
         return handle;
     }
 
     // Puts stream in the place of the one under handle, which is freed here,
     // outside the lock.
     void replace(AudioStream handle, std::unique_ptr<Stream> stream) {
-        lock();
+        std::unique_lock lock(mutex_);
         if (auto found = streams_.find(handle); found != streams_.end()) found->second.swap(stream);
-        unlock();
+        lock.unlock();
     }
 
     bool remove(AudioStream handle) {
         std::unique_ptr<Stream> gone;
-        lock();
-        if (auto found = streams_.find(handle); found != streams_.end()) {
-            gone = std::move(found->second);
-            streams_.erase(found);
+        {
+            const std::lock_guard lock(mutex_);
+            if (auto found = streams_.find(handle); found != streams_.end()) {
+                gone = std::move(found->second);
+                streams_.erase(found);
+            }
         }
-        unlock();
         return gone != nullptr;  // freed here, outside the lock
     }
 
@@ -274,97 +367,105 @@ public:
         return found == streams_.end() ? nullptr : found->second.get();
     }
 
-    void lock() {
-        if (device_ != 0) SDL_LockAudioDevice(device_);
-    }
-    void unlock() {
-        if (device_ != 0) SDL_UnlockAudioDevice(device_);
-    }
+    AudioLock& mutex() { return mutex_; }
+
+    // The output frame at the listener's ear now. Lock held.
+    double heardNow() const { return clock_.frameAt(Clock::now()); }
 
 private:
-    SDL_AudioDeviceID openDevice(int device) {
-        const char* name = nullptr;
-        if (device > 0) {
-            name = SDL_GetAudioDeviceName(device - 1, 0);
-            if (name == nullptr) return 0;
+    void run(int device, const AudioOutputOpener& opener, std::promise<void>& opened) {
+        prepareAudioThread();
+        std::unique_ptr<AudioOutput> output;
+        try {
+            if (device != 0) output = opener ? opener(device, rate_) : openSystemOutput(device, rate_);
+        } catch (...) {
+            output.reset();  // the caller waits for an answer, and gets the silent one
         }
-        SDL_AudioSpec want{};
-        want.freq = rate_;
-        want.format = AUDIO_S16SYS;
-        want.channels = kDeviceChannels;
-        // About 25 ms, a power of two: SDL's silent driver keeps the real rate
-        // with such buffers, while with others it fell behind by up to a sixth
-        // (measured on SDL 2.26: 1024 frames gave 44.0 kHz, 882 frames 37 kHz).
-        Uint16 frames = 256;
-        while (frames < 8192 && frames * 2 <= rate_ / 40) frames *= 2;
-        want.samples = frames;
-        want.callback = &Output::callback;
-        want.userdata = this;
-        SDL_AudioSpec have{};
-        // No changes allowed: SDL converts to whatever the hardware takes, so the
-        // callback always sees this format and buffer size.
-        const SDL_AudioDeviceID id = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-        if (id != 0) {
-            bufferFrames_ = have.samples;
-            mix_.assign(bufferFrames_ * kDeviceChannels, 0);
-            out_.assign(bufferFrames_ * kDeviceChannels, 0);
-        }
-        return id;
-    }
+        // No usable output (no sound card, no sound server): a silent one that
+        // consumes audio at the real rate keeps the playback clock going, so a
+        // presentation still runs its full length.
+        if (!output) output = openSilentOutput(rate_);
+        rate_ = output->rate();
+        block_ = output->blockFrames();
+        clock_ = HeardClock(rate_);
+        mix_.assign(block_ * kOutputChannels, 0);
+        out_.assign(block_ * kOutputChannels, 0);
+        opened.set_value();  // `opened` is gone from here on
 
-    static void SDLCALL callback(void* self, Uint8* bytes, int length) {
-        static_cast<Output*>(self)->fill(bytes, static_cast<std::size_t>(length));
-    }
-
-    void fill(Uint8* bytes, std::size_t length) {
-        const std::size_t frames = std::min(length / kDeviceFrameBytes, bufferFrames_);
-        std::fill(mix_.begin(), mix_.end(), 0);
-        const Clock::time_point now = Clock::now();
-        for (auto& entry : streams_) {
-            Stream* stream = entry.second.get();
-            if (stream->seekPending) carryOutSeek(*stream, frames, now);
-            if (stream->state != State::Playing || stream->handedAll) continue;
-            const std::uint64_t before = stream->handed;
-            const std::size_t got =
-                stream->resampler ? renderResampled(*stream, frames, rate_) : renderDirect(*stream, frames);
-            mixFadingIn(*stream, got);
-            if (stream->handed != before) {
-                stream->handedBefore = before;
-                stream->handedAt = now;
+        std::uint64_t written = 0;   // output frames, across outputs
+        std::uint64_t base = 0;      // ... when the current output opened
+        bool fresh = false;
+        // A system output that takes sound faster than it can be played (a
+        // null device, a broken driver) would run the music, and the clock
+        // with it, ahead of time: it is never handed more than real time
+        // allows, after a start-up allowance. A real device keeps well within.
+        const bool paced = !opener;
+        const Clock::time_point start = Clock::now();
+        const double allowance = kPacingAllowanceSeconds * rate_;
+        while (!stop_) {
+            if (paced && static_cast<double>(written) > allowance) {
+                const double due = (static_cast<double>(written) - allowance) / (rate_ * kPacingMostSpeed);
+                std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(due)));
             }
+            {
+                const std::lock_guard lock(mutex_);
+                fill(written);
+            }
+            if (!output->write(out_.data(), block_)) {
+                // The output is gone for good: the rest plays silently, in time.
+                output = openSilentOutput(rate_);
+                base = written;
+                fresh = true;
+                output->write(out_.data(), block_);
+            }
+            written += block_;
+            HeardReport heard = output->heard();
+            heard.frame += static_cast<double>(base);
+            heard.restarted = heard.restarted || fresh;
+            fresh = false;
+            const std::lock_guard lock(mutex_);
+            clock_.report(heard);
         }
-        for (std::size_t i = 0; i < frames * kDeviceChannels; ++i)
+    }
+
+    // Mixes one block of every playing stream, to start at output frame `start`.
+    void fill(std::uint64_t start) {
+        std::fill(mix_.begin(), mix_.end(), 0);
+        for (auto& entry : streams_) {
+            Stream& stream = *entry.second;
+            if (stream.seekPending) carryOutSeek(stream);
+            if (stream.state != State::Playing || stream.handedAll) continue;
+            const double from = stream.handedTo;
+            const std::size_t got = render(stream, block_);
+            mixFadingIn(stream, got);
+            if (got > 0) stream.segments.push({start, got, from, stream.handedTo});
+        }
+        for (std::size_t i = 0; i < mix_.size(); ++i)
             out_[i] = static_cast<std::int16_t>(std::clamp<std::int32_t>(mix_[i], std::numeric_limits<std::int16_t>::min(),
                                                                   std::numeric_limits<std::int16_t>::max()));
-        std::memcpy(bytes, out_.data(), frames * kDeviceFrameBytes);
-        std::memset(bytes + frames * kDeviceFrameBytes, 0, length - frames * kDeviceFrameBytes);
     }
 
     // The decoder moved to the stream's seek target. What was heard is first
     // mixed in a ramp down to silence, and the new position then ramps up, so
     // the waveform never jumps. The decoder is repositioned in place: its filter
     // state from the old position fades out with the ramp.
-    void carryOutSeek(Stream& stream, std::size_t frames, Clock::time_point now) {
+    void carryOutSeek(Stream& stream) {
         if (stream.fadeOutPending && !stream.handedAll) {
-            const std::size_t ramp = std::min(kFadeFrames, frames);
-            const std::size_t got = stream.resampler ? renderResampled(stream, ramp, rate_) : renderDirect(stream, ramp);
+            const std::size_t got = render(stream, std::min(kFadeFrames, block_));
             for (std::size_t i = 0; i < got; ++i) {
                 const double gain = 1.0 - static_cast<double>(i + 1) / static_cast<double>(got + 1);
-                for (int c = 0; c < kDeviceChannels; ++c) {
-                    const std::size_t k = i * kDeviceChannels + static_cast<std::size_t>(c);
+                for (std::size_t k = i * kOutputChannels; k < (i + 1) * kOutputChannels; ++k)
                     mix_[k] += static_cast<std::int32_t>(stream.output[k] * gain);
-                }
             }
         }
         const bool moved = mpg123_seek(stream.decoder.get(), static_cast<off_t>(stream.seekTarget), SEEK_SET) >= 0;
-        if (stream.resampler) SDL_AudioStreamClear(stream.resampler.get());
         // A decoder that cannot get there has nothing more to give: the stream ends.
         stream.decoderDone = !moved;
-        stream.handedAll = !moved;
         stream.decodedFrames = stream.seekTarget;
-        stream.handed = stream.seekTarget;
-        stream.handedBefore = stream.seekTarget;
-        stream.handedAt = now;
+        stream.decodedAt = stream.decodedHave = 0;
+        if (moved && stream.step != 1.0) primeTaps(stream, stream.seekTarget);
+        stream.handedTo = static_cast<double>(stream.seekTarget);
+        stream.handedAll = !moved;
         stream.fadeInDone = 0;
         stream.seekPending = false;
         stream.fadeOutPending = false;
@@ -376,19 +477,18 @@ private:
             const double gain =
                 ramping ? static_cast<double>(stream.fadeInDone + 1) / static_cast<double>(kFadeFrames + 1) : 1.0;
             if (ramping) ++stream.fadeInDone;
-            for (int c = 0; c < kDeviceChannels; ++c) {
-                const std::size_t k = i * kDeviceChannels + static_cast<std::size_t>(c);
+            for (std::size_t k = i * kOutputChannels; k < (i + 1) * kOutputChannels; ++k)
                 mix_[k] += ramping ? static_cast<std::int32_t>(stream.output[k] * gain) : stream.output[k];
-            }
         }
     }
 
-    int rate_;
+    unsigned rate_;
     bool offline_;
-    SDL_AudioDeviceID device_ = 0;
-    bool subsystem_ = false;   // SDL_InitSubSystem succeeded: quit it at the end
-    bool driverOnly_ = false;  // only the silent driver was started: quit that
-    std::size_t bufferFrames_ = 0;
+    std::size_t block_ = 0;
+    AudioLock mutex_;
+    HeardClock clock_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
     std::vector<std::int32_t> mix_;
     std::vector<std::int16_t> out_;
     std::map<AudioStream, std::unique_ptr<Stream>> streams_;
@@ -396,28 +496,27 @@ private:
     static inline AudioStream nextHandle_ = 1;
 };
 
-std::unique_ptr<Output> output;
+std::unique_ptr<Mixer> output;
 bool offlineClockChosen = false;
+AudioOutputOpener outputOpener;
 
-// Locks the device around a stream's shared state; the stream is null for
+// Locks the mixer around a stream's shared state; the stream is null for
 // handles that name nothing.
 class LockedStream {
 public:
     explicit LockedStream(AudioStream handle) : stream_(output ? output->find(handle) : nullptr) {
-        if (stream_) output->lock();
+        if (stream_) lock_ = std::unique_lock(output->mutex());
     }
-    ~LockedStream() {
-        if (stream_) output->unlock();
-    }
-    LockedStream(const LockedStream&) = delete;
-    LockedStream& operator=(const LockedStream&) = delete;
 
     Stream* operator->() const { return stream_; }
     Stream& operator*() const { return *stream_; }
     explicit operator bool() const { return stream_ != nullptr; }
+    // The stream frame heard now.
+    std::uint64_t heard() const { return heardFrames(*stream_, output->offline() ? 0.0 : output->heardNow()); }
 
 private:
     Stream* stream_;
+    std::unique_lock<AudioLock> lock_;
 };
 
 // Opens the decoder on the bytes and fixes its output format. Null when the bytes
@@ -474,30 +573,23 @@ bool decodesAudio(const unsigned char* data, std::size_t size) {
     return (result == MPG123_OK || result == MPG123_DONE || result == MPG123_NEW_FORMAT) && done > 0;
 }
 
-// A stream ready to be played on the device: decoder, resampler if needed, and
-// the scratch buffers the callback fills, so that it never allocates.
-std::unique_ptr<Stream> makeStream(const unsigned char* data, std::size_t size, bool prescan, const Output& device) {
+// A stream ready to be played: decoder, resampler if needed, and the scratch
+// buffers the mixer fills, so that it never allocates.
+std::unique_ptr<Stream> makeStream(const unsigned char* data, std::size_t size, bool prescan, const Mixer& mixer) {
     // Offline, the length is the only thing that ends a stream, so it must be exact.
-    std::unique_ptr<Stream> stream = openStream(data, size, prescan || device.offline());
+    std::unique_ptr<Stream> stream = openStream(data, size, prescan || mixer.offline());
     if (!stream) return nullptr;
     stream->prescan = prescan;
-    if (device.offline()) {
-        // Nothing is ever decoded for output: no resampler, no scratch buffers.
+    if (mixer.offline()) {
+        // Nothing is ever decoded for output: no scratch buffers.
         stream->offline = true;
         return stream;
     }
-
-    const std::size_t deviceFrames = device.bufferFrames();
-    std::size_t pullFrames = deviceFrames;
-    if (stream->rate != device.rate()) {
-        stream->resampler.reset(SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(stream->channels),
-                                                   static_cast<int>(stream->rate), AUDIO_S16SYS, kDeviceChannels,
-                                                   device.rate()));
-        if (!stream->resampler) return nullptr;
-        pullFrames = deviceFrames * static_cast<std::size_t>(stream->rate) / static_cast<std::size_t>(device.rate()) + 64;
-    }
-    stream->decoded.assign(pullFrames * static_cast<std::size_t>(stream->channels), 0);
-    stream->output.assign(deviceFrames * kDeviceChannels, 0);
+    const std::size_t block = mixer.blockFrames();
+    stream->step = static_cast<double>(stream->rate) / static_cast<double>(mixer.rate());
+    stream->decoded.assign((block + 64) * static_cast<std::size_t>(stream->channels), 0);
+    stream->output.assign(block * kOutputChannels, 0);
+    if (stream->step != 1.0) primeTaps(*stream, 0);
     return stream;
 }
 
@@ -505,19 +597,17 @@ std::unique_ptr<Stream> makeStream(const unsigned char* data, std::size_t size, 
 
 void audioUseOfflineClock(bool offline) { offlineClockChosen = offline; }
 
+void audioUseOutputs(AudioOutputOpener opener) { outputOpener = std::move(opener); }
+
 bool audioInit(int device, unsigned frequency) {
     if (output || frequency < 8000 || frequency > 192000) return false;
-    auto fresh = std::make_unique<Output>(static_cast<int>(frequency), offlineClockChosen);
-    if (!fresh->open(device)) return false;
-    output = std::move(fresh);
+    output = std::make_unique<Mixer>(frequency, offlineClockChosen);
+    output->open(device, outputOpener);
     return true;
 }
 
-bool audioStart() {
-    if (!output) return false;
-    output->start();
-    return true;
-}
+// The output plays (silence, when no stream does) from audioInit on.
+bool audioStart() { return output != nullptr; }
 
 // Decodes length bytes from memory + offset.
 AudioStream audioStreamCreate(const void* memory, std::uint64_t offset, std::uint64_t length, std::uint32_t flags) {
@@ -558,7 +648,7 @@ bool audioChannelPlay(AudioStream handle, bool restart) {
 std::uint64_t audioChannelGetPosition(AudioStream handle) {
     LockedStream stream(handle);
     if (!stream) return 0;
-    return heardFrames(*stream) * stream->frameBytes;
+    return stream.heard() * stream->frameBytes;
 }
 
 double audioChannelBytes2Seconds(AudioStream handle, std::uint64_t bytes) {
@@ -571,7 +661,7 @@ double audioChannelBytes2Seconds(AudioStream handle, std::uint64_t bytes) {
 int audioChannelIsActive(AudioStream handle) {
     LockedStream stream(handle);
     if (!stream) return kAudioStopped;
-    heardFrames(*stream);
+    stream.heard();
     return stream->state == State::Playing ? kAudioPlaying : kAudioStopped;
 }
 
@@ -639,16 +729,15 @@ bool audioFree() {
 
 namespace {
 
-// Device lock held. The position reads target from now on; the callback moves
-// the decoder there before it next hands anything over.
+// Lock held. The position reads target from now on; the mixer moves the
+// decoder there before it next hands anything over.
 void requestSeek(Stream& stream, std::uint64_t target, bool fadeOut) {
     stream.seekPending = true;
     stream.fadeOutPending = stream.fadeOutPending || fadeOut;
     stream.seekTarget = target;
     stream.heard = target;
-    stream.handed = target;
-    stream.handedBefore = target;
-    stream.handedAt = Clock::now();
+    stream.segments.reset(static_cast<double>(target));
+    stream.handedTo = static_cast<double>(target);
     stream.handedAll = false;
 }
 
@@ -670,7 +759,7 @@ bool audioChannelSeek(AudioStream handle, std::uint64_t bytes) {
 bool audioChannelPause(AudioStream handle) {
     LockedStream stream(handle);
     if (!stream) return false;
-    const std::uint64_t at = heardFrames(*stream);
+    const std::uint64_t at = stream.heard();
     if (stream->state == State::Ended) return false;
     if (stream->state == State::Stopped) return true;
     stream->state = State::Stopped;
