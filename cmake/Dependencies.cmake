@@ -33,5 +33,4 @@ pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
-
-find_program(LAME_EXECUTABLE lame REQUIRED)
+pkg_check_modules(LAME REQUIRED IMPORTED_TARGET lame)

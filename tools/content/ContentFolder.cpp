@@ -1,12 +1,12 @@
 #include "ContentFolder.h"
 
-#include "LameEncoder.h"
+#include "Mp3Encoder.h"
 #include "PackTool.h"
+#include "TempFolder.h"
 #include "Song.h"
 #include "Synth.h"
 #include "Track.h"
 #include "TrackText.h"
-#include "Wav.h"
 #include "ZipArchiveWriter.h"
 
 #include <algorithm>
@@ -164,7 +164,7 @@ std::optional<std::string> soundtrackOf(const Scan& scan, const fs::path& folder
         const std::string what = error.what();
         throw ContentError(error.file(), error.line(), 0, what.starts_with(prefix) ? what.substr(prefix.size()) : what);
     }
-    return encodeMp3(synth::encodeWav(synth::render(song)));
+    return encodeMp3(synth::render(song));
 }
 
 }  // namespace
