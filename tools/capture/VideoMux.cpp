@@ -52,7 +52,7 @@ const char* const kVideoPresets = "ultrafast, superfast, veryfast, faster, fast,
 const char* const kDefaultVideoPreset = "ultrafast";
 
 const VideoFormat* videoFormatFor(const fs::path& video) {
-    std::string extension = video.extension().string();
+    std::string extension = toUtf8(video.extension());
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (const VideoFormat& format : kFormats)
         if (format.extension == extension) return &format;
@@ -97,7 +97,10 @@ void checkEncoders(const fs::path& ffmpeg, const VideoFormat& format) {
 }
 
 fs::path videoPartPath(const fs::path& video) {
-    return video.parent_path() / (video.stem().string() + ".part" + video.extension().string());
+    fs::path name = video.stem();
+    name += ".part";
+    name += video.extension();
+    return video.parent_path() / name;
 }
 
 VideoEncoder::VideoEncoder(const fs::path& ffmpeg, const fs::path& video, const VideoFormat& format,

@@ -23,6 +23,12 @@ inline std::string toUtf8(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
+// With '/' between the parts on every platform, as archive entry names have.
+inline std::string toGenericUtf8(const std::filesystem::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
 inline std::filesystem::path pathFromUtf8(std::string_view text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
