@@ -132,12 +132,12 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     throwIfStopped();
 
     if (options.out)
-        std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", options.out->string().c_str(),
+        std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", toUtf8(*options.out).c_str(),
                      frames, options.width, options.height, options.fps, secondsText(options.from).c_str(),
                      secondsText(to).c_str(), kCaptureWavName);
     if (video)
         std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) with sound\n",
-                     options.video->string().c_str(), frames, options.width, options.height, options.fps,
+                     toUtf8(*options.video).c_str(), frames, options.width, options.height, options.fps,
                      secondsText(options.from).c_str(), secondsText(to).c_str());
 }
 

@@ -167,7 +167,7 @@ void VideoEncoder::failed() {
     child_.closeStandardInput();
     const ChildEnd end = child_.wait(stopRequested);
     if (audio_.joinable()) audio_.join();
-    if (stopRequested()) throw CaptureError("ffmpeg was ended by the stop request");
+    if (stopRequested()) throw CaptureError("stopped by " + stopRequestName() + "; ffmpeg was ended");
     const std::string message = lastLine(child_.output());
     const std::string said = message.empty() ? std::string() : ": " + message;
     if (end.kind == ChildEnd::Kind::Unknown)

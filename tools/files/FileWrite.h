@@ -21,10 +21,10 @@
 // takes the target's permission bits (and owner, where allowed); a new file
 // gets the usual ones (0666 less the umask), and a target that is a symbolic
 // link is written through: the file the link names is replaced and the link
-// stays. On Windows the replacement keeps the target's attributes and
-// security (ReplaceFileW), and a target or part that another program holds
-// open without sharing is tried again for a couple of seconds before that is
-// an error. Part names end in ".part" and start with a dot, so folder scans
+// stays. On Windows the part replaces the target by one rename (MoveFileExW,
+// written through) and takes its hidden, system and archive attributes; a
+// target that another program holds open without sharing is tried again for a
+// couple of seconds before that is an error. Part names end in ".part" and start with a dot, so folder scans
 // and the packer recognise what an interrupted run left.
 //
 // Ownership: a PartFile owns its part until commit; destroyed uncommitted it
@@ -84,7 +84,7 @@ public:
 private:
     std::filesystem::path destination_;
     std::filesystem::path part_;
-    std::intptr_t file_ = -1;  // the part's descriptor (POSIX) or handle (Windows); -1 for none
+    std::intptr_t file_ = -1;  // the part's descriptor (POSIX) or handle (Windows, while writing); -1 for none
     bool committed_ = false;
 };
 

@@ -38,8 +38,7 @@ bool isFolder(const wchar_t* path) {
 // refuses every open until that ends), except on a folder, which is refused
 // for good.
 bool heldElsewhere(DWORD error, const wchar_t* path) {
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED)
-        return true;
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
     return error == ERROR_ACCESS_DENIED && !isFolder(path);
 }
 
@@ -59,8 +58,7 @@ DWORD patiently(const wchar_t* path, Attempt attempt) {
 
 HANDLE handleOf(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
-// Every program may read, write or rename the part while it is ours: a
-// writer given its name (libzip) puts a file of its own there.
+// Every program may read, write or rename the part while it is ours.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Fills in part's tag until an exclusive create succeeds (CREATE_NEW never
@@ -93,28 +91,19 @@ bool writeAll(HANDLE file, const char* bytes, std::size_t size) {
     return true;
 }
 
-// Puts the finished part in destination's place: ReplaceFileW over an existing
-// file (it keeps that file's attributes and security, and editors and
-// watchers see a save), MoveFileExW with write-through for a new one. 0, or
-// the error with what failed.
+// Puts the finished part in destination's place with one rename that
+// replaces (atomic on NTFS), written through to the disk. ReplaceFileW is not
+// used: under Wine it replaces a folder by a file and leaves backup files
+// behind when the target is held. The target's hidden, system and archive
+// attributes go over to the replacement. 0, or the error.
 DWORD putInPlace(const wchar_t* part, const wchar_t* destination) {
+    constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD old = GetFileAttributesW(destination);
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0 && (old & kKeptAttributes) != 0)
+        SetFileAttributesW(part, old & kKeptAttributes);
     return patiently(destination, [&] {
-        if (GetFileAttributesW(destination) == INVALID_FILE_ATTRIBUTES) {
-            if (MoveFileExW(part, destination, MOVEFILE_WRITE_THROUGH)) return true;
-            // Made meanwhile: replaced below on the next attempt.
-            const DWORD error = GetLastError();
-            if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
-            SetLastError(ERROR_SHARING_VIOLATION);
-            return false;
-        }
-        if (ReplaceFileW(destination, part, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-                         nullptr, nullptr))
-            return true;
-        // The old file is gone and the new one still under the part's name:
-        // finishing the move is all that is left.
-        if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
-            return MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        return false;
+        return MoveFileExW(part, destination, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     });
 }
 
@@ -128,20 +117,6 @@ DWORD finishPart(HANDLE file, const wchar_t* part, const wchar_t* destination, c
     if (error != 0) return error;
     what = "cannot replace";
     return putInPlace(part, destination);
-}
-
-struct FileIdentity {
-    DWORD volume = 0;
-    DWORD high = 0;
-    DWORD low = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-bool identify(HANDLE file, FileIdentity& identity) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) return false;
-    identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    return true;
 }
 
 }  // namespace
@@ -172,14 +147,16 @@ std::optional<std::string> readFileIfPresent(const fs::path& path) {
 }
 
 // Windows has links too, but making one takes rights authors seldom have;
-// the target is replaced as named.
+// the target is replaced as named. A file that is open cannot be renamed
+// over, so the part is held open only while write() uses it: a writer given
+// path() (libzip) can put its own file there.
 PartFile::PartFile(const fs::path& target) : destination_(target) {
     std::wstring part = (destination_.parent_path() / "").native();
     part_name::append<wchar_t>(part, destination_.filename().native());
     unsigned state = part_name::freshSeed();
     HANDLE file = createPart(part, state);
     if (file == INVALID_HANDLE_VALUE) throw FileError(failure(target, "cannot create a file beside it", GetLastError()));
-    file_ = reinterpret_cast<std::intptr_t>(file);
+    CloseHandle(file);
     part_ = part;
 }
 
@@ -189,31 +166,29 @@ PartFile::~PartFile() {
 }
 
 void PartFile::write(std::string_view bytes) {
-    if (file_ == -1 || committed_) throw FileError(toUtf8(destination_) + ": written after it was committed");
+    if (committed_) throw FileError(toUtf8(destination_) + ": written after it was committed");
+    if (file_ == -1) {
+        HANDLE file = CreateFileW(part_.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) throw FileError(failure(destination_, "cannot write", GetLastError()));
+        file_ = reinterpret_cast<std::intptr_t>(file);
+    }
     if (!writeAll(handleOf(file_), bytes.data(), bytes.size()))
         throw FileError(failure(destination_, "cannot write", GetLastError()));
 }
 
 void PartFile::commit() {
     if (committed_) return;
-    if (file_ == -1) throw FileError(toUtf8(destination_) + ": cannot write: the part file was lost");
-    // A writer that opened path() itself may have put a file of its own under
-    // that name (libzip does): what is flushed and moved is whatever holds
-    // the name now.
-    HANDLE file = handleOf(std::exchange(file_, -1));
-    FileIdentity mine, named;
-    HANDLE current = CreateFileW(part_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (current == INVALID_HANDLE_VALUE) {
+    if (file_ != -1) CloseHandle(handleOf(std::exchange(file_, -1)));
+    // Whatever holds the part's name now is what takes the target's place:
+    // its bytes reach the disk before it does.
+    HANDLE file = CreateFileW(part_.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        CloseHandle(file);
+        if (error == ERROR_FILE_NOT_FOUND)
+            throw FileError(toUtf8(destination_) + ": cannot write: the part file was lost");
         throw FileError(failure(destination_, "cannot write", error));
-    }
-    if (identify(file, mine) && identify(current, named) && mine == named) {
-        CloseHandle(current);
-    } else {
-        CloseHandle(file);
-        file = current;
     }
     const char* what = nullptr;
     if (const DWORD error = finishPart(file, part_.c_str(), destination_.c_str(), what))
