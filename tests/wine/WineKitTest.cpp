@@ -8,6 +8,7 @@
 #include "ResourceArchive.h"
 #include "TempDir.h"
 #include "Wait.h"
+#include "WineTest.h"
 #include "ZipWriter.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-const fs::path kWindows = TESSARAN_WINDOWS_BUILD;
 constexpr auto kWineRun = 120s;
 
 struct ToolRun {
@@ -72,21 +72,8 @@ std::pair<std::size_t, uLong> framesDigest(const fs::path& folder) {
     return {size, crc};
 }
 
-class WineKit : public ::testing::Test {
+class WineKit : public WineTest {
 protected:
-    static void SetUpTestSuite() {
-        x = std::make_unique<Xvfb>();
-        stopWineServer();
-    }
-    static void TearDownTestSuite() {
-        stopWineServer();
-        x.reset();
-    }
-    static void stopWineServer() {
-        const std::string prefix = "WINEPREFIX=" + (kWindows / "wine-prefix").string();
-        x->run(prefix + " wineserver -k 2>/dev/null; " + prefix + " wineserver -w");
-    }
-
     // Starts argv in `here` with its standard output kept in a file.
     std::unique_ptr<Program> start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
         std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" >'" + (runs / "stdout").string() + "'"};
@@ -116,7 +103,6 @@ protected:
         return finish(*start(arguments, {}));
     }
 
-    static std::unique_ptr<Xvfb> x;
     TempDir dir;
     const fs::path runs = dir / "runs";  // where the programs run
     const fs::path home = dir.path() / fs::path(u8"Zoë") / fs::path(u8"démo");
@@ -125,8 +111,6 @@ protected:
         fs::create_directories(home);
     }
 };
-
-std::unique_ptr<Xvfb> WineKit::x;
 
 TEST_F(WineKit, PackWritesTheLinuxBytesFromAUnicodeFolder) {
     fs::copy(ZYR_CONTENT_DIR, home / "content", fs::copy_options::recursive);
