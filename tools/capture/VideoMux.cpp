@@ -1,11 +1,10 @@
 #include "VideoMux.h"
 
 #include "CaptureError.h"
-#include "FileWrite.h"
-#include "StopRequest.h"
-
 #include "ChildProcess.h"
+#include "FileWrite.h"
 #include "PathText.h"
+#include "StopRequest.h"
 
 #include <algorithm>
 #include <array>
