@@ -91,5 +91,8 @@ std::unique_ptr<RenderWindow> createHiddenWindow(std::uint32_t width, std::uint3
     if (!initGlfw()) throw std::runtime_error("Unable to initialize GLFW");
     setContextHints();
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+    // Windows keeps a window with a title bar at least about 110 pixels wide;
+    // a frame without one may have any size.
+    glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
     return openWindow(static_cast<int>(width), static_cast<int>(height), "", nullptr);
 }

@@ -3,6 +3,7 @@
 #include "StopRequestPlatform.h"
 
 #include <csignal>
+#include <string>
 
 namespace {
 
@@ -31,6 +32,12 @@ void installStopHandlers() {
 bool stopRequested() { return requested != 0; }
 
 int stopSignal() { return requested; }
+
+std::string stopRequestName() {
+    const int signal = requested;
+    if (const char* name = stopSignalName(signal)) return name;
+    return "signal " + std::to_string(signal);
+}
 
 void raiseRequestedStop() {
     const int signal = requested;

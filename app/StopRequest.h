@@ -1,5 +1,6 @@
-// StopRequest: SIGINT and SIGTERM turned into a request that a frame loop polls,
-// so the program ends through its normal teardown and then by that same signal.
+// StopRequest: SIGINT and SIGTERM (on Windows a console's Ctrl+C, Ctrl+Break or
+// closing) turned into a request that a frame loop polls, so the program ends
+// through its normal teardown and then by that same signal.
 //
 // Use:
 //     installStopHandlers();                 // once, early in main
@@ -19,10 +20,14 @@
 // requested (or, on a platform without signals, never had one to raise).
 #pragma once
 
+#include <string>
+
 void installStopHandlers();
 bool stopRequested();
 // The signal that asked for the stop, 0 while none has.
 int stopSignal();
+// What asked for the stop, as its user knows it ("SIGTERM", "Ctrl+Break").
+std::string stopRequestName();
 // Restores the default action of the requested signal and raises it, so a parent
 // (a shell) sees the program killed by it: 130 for SIGINT, 143 for SIGTERM.
 void raiseRequestedStop();

@@ -12,3 +12,5 @@ void installPlatformStopHandlers();
 void rearmStopHandler(int signal);
 // Lets `signal` reach this thread when it is raised (masks are inherited).
 void unblockStopSignal(int signal);
+// What the platform calls the request a signal number stands for, or null.
+const char* stopSignalName(int signal);

@@ -31,3 +31,11 @@ void unblockStopSignal(int signal) {
     sigaddset(&set, signal);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
+
+const char* stopSignalName(int signal) {
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return nullptr;
+    }
+}

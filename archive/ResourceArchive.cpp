@@ -75,7 +75,7 @@ std::optional<ZipEntryPlace> soundEntry(const ArchiveReadAt& readAt, const unsig
 // The same check stands before every platform's zip library, so all of them
 // serve the same entries of the same archive.
 bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unordered_set<std::string>& refused,
-                ZipEntryPlaces* places) {
+                ZipEntryPlaces* places, std::vector<std::string>* names) {
     if (fileSize < kEndRecordSize) return false;
 
     const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndRecordSize + kLongestComment));
@@ -112,6 +112,7 @@ bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unorde
 
         const char* nameBytes = reinterpret_cast<const char*>(central + kCentralHeaderSize);
         std::string name(nameBytes, std::find(nameBytes, nameBytes + nameLength, '\0'));
+        if (names) names->push_back(name);
         if (!seen.insert(name).second) continue;  // never the one zziplib opens
         const std::optional<ZipEntryPlace> place = soundEntry(readAt, central, directoryOffset);
         if (!place) refused.insert(std::move(name));
@@ -123,8 +124,11 @@ bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unorde
 ResourceArchive::ResourceArchive() : ResourceArchive(defaultArchivePath()) {}
 
 ResourceArchive::ResourceArchive(const std::filesystem::path& path) {
-    directory_ = openZipDirectory(path, refused_);
-    if (!directory_) refused_.clear();
+    directory_ = openZipDirectory(path, refused_, names_);
+    if (!directory_) {
+        refused_.clear();
+        names_.clear();
+    }
 }
 
 ResourceArchive::~ResourceArchive() {

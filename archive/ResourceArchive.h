@@ -63,6 +63,11 @@ public:
     // Number of handles currently open (for checks; normally 0 between operations).
     std::size_t openCount() const { return cache_.size(); }
 
+    // Every entry's name in the archive's directory order, as C strings (cut
+    // at a NUL byte), duplicates and entries that do not open included; empty
+    // when the archive is not open. For tools that report on the archive.
+    const std::vector<std::string>& entryNames() const { return names_; }
+
 private:
     // Size of the entry found by seeking to its end, then rewound to the start.
     // A size that cannot be determined reads as 0.
@@ -72,6 +77,7 @@ private:
     std::unordered_map<std::string, ArchiveFile*> cache_;
     // Entries whose headers disagree with the file: never handed to the zip library.
     std::unordered_set<std::string> refused_;
+    std::vector<std::string> names_;
 };
 
 // The archive stream callbacks, with the shape of fopen/fread/fclose. They act on

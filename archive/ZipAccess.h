@@ -5,7 +5,8 @@
 //
 // Use (what ResourceArchive does):
 //     std::unordered_set<std::string> refused;
-//     ArchiveDirectory* zip = openZipDirectory(path, refused);
+//     std::vector<std::string> names;
+//     ArchiveDirectory* zip = openZipDirectory(path, refused, names);
 //     ArchiveFile* entry = openZipEntry(zip, "fs.glsl");   // after checking `refused`
 //     std::int64_t size = rewindZipEntry(entry);
 //     readZipEntry(entry, buffer, size);
@@ -26,6 +27,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 struct ArchiveDirectory;
 struct ArchiveFile;
@@ -46,13 +48,17 @@ using ZipEntryPlaces = std::unordered_map<std::string, ZipEntryPlace>;
 // The structural check of a zip file of `fileSize` bytes that every platform
 // runs before its zip reader sees the file (defined in ResourceArchive.cpp).
 // False when the end record or the central directory is unsound; otherwise the
-// names of entries that must not be opened are added to `refused`, and, when
-// `places` is given, the first entry of every other name is placed there.
+// names of entries that must not be opened are added to `refused`; when
+// `places` is given, the first entry of every other name is placed there, and
+// when `names` is given, every entry's name (as a C string, duplicates and
+// refused ones included) is appended in the directory's order.
 bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unordered_set<std::string>& refused,
-                ZipEntryPlaces* places = nullptr);
+                ZipEntryPlaces* places = nullptr, std::vector<std::string>* names = nullptr);
 
-// Opens exactly `path` (no other name is tried) and checks it with isSoundZip.
-ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused);
+// Opens exactly `path` (no other name is tried) and checks it with isSoundZip,
+// which lists the entries' names into `names`.
+ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused,
+                                   std::vector<std::string>& names);
 void closeZipDirectory(ArchiveDirectory* directory);
 
 // The entry named exactly `name` (a C string, matched byte for byte), or null.

@@ -31,7 +31,8 @@ bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t length
 
 }  // namespace
 
-ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused) {
+ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused,
+                                   std::vector<std::string>& names) {
     // Opening the file ourselves pins the exact path: zziplib's own open would
     // fall back to "<path>.zip" and the like when the archive is missing.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -42,7 +43,7 @@ ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unord
                                   [fd](std::uint64_t offset, unsigned char* out, std::size_t length) {
                                       return readAt(fd, offset, out, length);
                                   },
-                                  refused);
+                                  refused, nullptr, &names);
     if (!sound) {
         ::close(fd);
         return nullptr;

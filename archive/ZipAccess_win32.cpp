@@ -74,7 +74,8 @@ std::int64_t readDeflated(ArchiveFile& entry, unsigned char* out, std::size_t by
 
 }  // namespace
 
-ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused) {
+ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unordered_set<std::string>& refused,
+                                   std::vector<std::string>& names) {
     std::FILE* file = _wfopen(path.c_str(), L"rb");
     if (!file) return nullptr;
     auto directory = std::make_unique<ArchiveDirectory>(ArchiveDirectory{file, {}});
@@ -84,7 +85,7 @@ ArchiveDirectory* openZipDirectory(const std::filesystem::path& path, std::unord
                                   [file](std::uint64_t offset, unsigned char* out, std::size_t length) {
                                       return readSome(file, offset, out, length) == length;
                                   },
-                                  refused, &directory->places);
+                                  refused, &directory->places, &names);
     if (!sound) {
         std::fclose(file);
         return nullptr;

@@ -19,10 +19,18 @@ if(WIN32)
   pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET libmpg123)
   pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
   pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
+  # The authoring tools'.
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES ${TESSARAN_WINDOWS_DEPS}/include)
+  pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
+  pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+  pkg_check_modules(LAME REQUIRED IMPORTED_TARGET lame)
   return()
 endif()
 
 find_package(tomlplusplus REQUIRED)
+find_package(nlohmann_json 3.11 REQUIRED)
 
 pkg_check_modules(GLEW REQUIRED IMPORTED_TARGET glew)
 pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
@@ -34,5 +42,4 @@ pkg_check_modules(IMGUI REQUIRED IMPORTED_TARGET imgui)
 pkg_check_modules(STB REQUIRED IMPORTED_TARGET stb)
 pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
-
-find_program(LAME_EXECUTABLE lame REQUIRED)
+pkg_check_modules(LAME REQUIRED IMPORTED_TARGET lame)

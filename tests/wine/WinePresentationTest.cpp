@@ -7,6 +7,7 @@
 #include "Desktop.h"
 #include "TempDir.h"
 #include "Wait.h"
+#include "WineTest.h"
 #include "ZipWriter.h"
 
 #include <gtest/gtest.h>
@@ -23,29 +24,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::filesystem::path kWindows = TESSARAN_WINDOWS_BUILD;
-
 // Wine takes seconds to start a program, more on a loaded machine.
 constexpr auto kWineStart = 90s;
 
-class WinePresentation : public ::testing::Test {
+class WinePresentation : public WineTest {
 protected:
-    // One display for the suite, and a wine server of its own: the server of
-    // an earlier run (it lingers after its last program) keeps to that run's
-    // display, now gone, and takes the next programs down with it.
-    static void SetUpTestSuite() {
-        x = std::make_unique<Xvfb>();
-        stopWineServer();
-    }
-    static void TearDownTestSuite() {
-        stopWineServer();
-        x.reset();
-    }
-    static void stopWineServer() {
-        const std::string prefix = "WINEPREFIX=" + (kWindows / "wine-prefix").string();
-        x->run(prefix + " wineserver -k 2>/dev/null; " + prefix + " wineserver -w");
-    }
-
     std::unique_ptr<Program> start(const std::map<std::string, std::string>& env = {},
                                    const std::filesystem::path& exe = kWindows / "target" / "app" / "tessaran.exe") {
         std::map<std::string, std::string> all = {{"WINEPREFIX", (kWindows / "wine-prefix").string()},
@@ -79,11 +62,8 @@ protected:
         x->saveScreenshot(std::filesystem::path(TESSARAN_WINE_SHOTS) / name);
     }
 
-    static std::unique_ptr<Xvfb> x;
     TempDir dir;
 };
-
-std::unique_ptr<Xvfb> WinePresentation::x;
 
 // Full screen, so the frame is the desktop's size: Windows keeps a decorated
 // window inside the screen, so a windowed 1920 x 1080 one gets a smaller

@@ -2,6 +2,7 @@
 
 #include "CaptureError.h"
 #include "FileWrite.h"
+#include "PathText.h"
 
 #include <spng.h>
 #include <zlib.h>
@@ -54,11 +55,11 @@ bool isCaptureFileName(std::string_view name) {
 void checkOutputFolder(const fs::path& folder) {
     const fs::file_status status = fs::status(folder);
     if (!fs::exists(status)) return;
-    if (!fs::is_directory(status)) throw CaptureError(folder.string() + " exists and is not a folder");
+    if (!fs::is_directory(status)) throw CaptureError(toUtf8(folder) + " exists and is not a folder");
     for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
+        const std::string name = toUtf8(entry.path().filename());
         if (!entry.is_regular_file() || !isCaptureFileName(name))
-            throw CaptureError(folder.string() + " holds " + name +
+            throw CaptureError(toUtf8(folder) + " holds " + name +
                                ", which no capture wrote; give an empty or new folder");
     }
 }
@@ -67,7 +68,7 @@ void prepareOutputFolder(const fs::path& folder) {
     checkOutputFolder(folder);
     fs::create_directories(folder);
     for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-        if (isCaptureFileName(entry.path().filename().string())) fs::remove(entry.path());
+        if (isCaptureFileName(toUtf8(entry.path().filename()))) fs::remove(entry.path());
 }
 
 FrameWriter::FrameWriter(const fs::path& folder, int level) : level_(level) {
@@ -175,7 +176,7 @@ void writeWav(const fs::path& path, unsigned frequency, unsigned channels, std::
     try {
         file = wavFile(frequency, channels, samples);
     } catch (const CaptureError& error) {
-        throw CaptureError(path.string() + ": " + error.what());
+        throw CaptureError(toUtf8(path) + ": " + error.what());
     }
     try {
         replaceFile(path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));

@@ -1,19 +1,19 @@
 // zyr-capture entry point; the work is in the zyr_capture_core library (CaptureTool.h).
 #include "CaptureTool.h"
 #include "StopRequest.h"
+#include "ToolConsole.h"
 
-#include <cstdlib>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
-    // As run.sh does for the player: Mesa's software renderer offers 4.5 and must
-    // be asked for 4.6; drivers that offer 4.6 ignore this, and a value the
-    // author set stays.
-    setenv("MESA_GL_VERSION_OVERRIDE", "4.6", 0);
-    setenv("MESA_GLSL_VERSION_OVERRIDE", "460", 0);
+    const std::vector<std::string> arguments = zyr::startTool(argc, argv);
+    zyr::askForOpenGl46();
     installStopHandlers();
-    const int status = zyr::runCaptureTool(std::vector<std::string>(argv + 1, argv + argc), stdout, stderr);
-    // Stopped by SIGINT or SIGTERM: the frames written are whole and ffmpeg is
-    // gone; end by that signal, as the shell expects of an interrupted command.
+    const int status = zyr::runCaptureTool(arguments, stdout, stderr);
+    // Stopped by a signal (Ctrl+C, closing the console): the frames written
+    // are whole and ffmpeg is gone; end by that signal, as the shell expects
+    // of an interrupted command.
     raiseRequestedStop();
     return status;
 }

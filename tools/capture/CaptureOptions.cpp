@@ -1,6 +1,7 @@
 #include "CaptureOptions.h"
 
 #include "CaptureFiles.h"
+#include "PathText.h"
 #include "VideoMux.h"
 
 #include <charconv>
@@ -97,9 +98,9 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
             if (!argument.empty() && argument[0] == '-' && argument != "-")
                 throw UsageError("unknown option '" + argument + "'");
             if (archive)
-                throw UsageError("more than one archive given: '" + archive->string() + "' and '" + argument + "'");
+                throw UsageError("more than one archive given: '" + toUtf8(*archive) + "' and '" + argument + "'");
             if (argument.empty()) throw UsageError("an empty archive name");
-            archive = argument;
+            archive = pathFromUtf8(argument);
             continue;
         }
 
@@ -126,7 +127,7 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
 
         if (argument == "--out") {
             if (value.empty()) throw UsageError("--out wants a folder");
-            out = value;
+            out = pathFromUtf8(value);
         } else if (argument == "--fps") {
             options.fps = parseFps(value);
         } else if (argument == "--size") {
@@ -152,7 +153,7 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
             options.preset = value;
         } else {
             if (value.empty()) throw UsageError("--video wants a file name");
-            options.video = value;
+            options.video = pathFromUtf8(value);
         }
     }
 
@@ -163,7 +164,7 @@ CaptureOptions parseCaptureOptions(const std::vector<std::string>& arguments) {
         const VideoFormat* format = videoFormatFor(*options.video);
         if (format == nullptr)
             throw UsageError("--video wants a file ending in " + std::string(kVideoExtensions) + ", not '" +
-                             options.video->string() + "'");
+                             toUtf8(*options.video) + "'");
         if (options.crf && *options.crf > format->maxCrf)
             throw UsageError("--crf for " + std::string(format->extension) + " goes from 0 to " +
                              std::to_string(format->maxCrf));

@@ -6,12 +6,11 @@
 #include "CaptureProgress.h"
 #include "CaptureSession.h"
 #include "FramePipeline.h"
+#include "PathText.h"
 #include "ResourceArchive.h"
 #include "StopRequest.h"
+#include "ToolConsole.h"
 #include "VideoMux.h"
-
-#include <csignal>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -39,10 +38,7 @@ std::string secondsText(double seconds) {
 // Checked between frames and between phases: what is on disk then is whole.
 void throwIfStopped() {
     if (!stopRequested()) return;
-    const int signal = stopSignal();
-    throw CaptureError(signal == SIGINT    ? "stopped by SIGINT"
-                       : signal == SIGTERM ? "stopped by SIGTERM"
-                                           : "stopped by signal " + std::to_string(signal));
+    throw CaptureError("stopped by " + stopRequestName());
 }
 
 void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
@@ -52,21 +48,21 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     const VideoFormat* format = nullptr;
     if (options.video) {
         format = videoFormatFor(*options.video);
-        if (format == nullptr) throw CaptureError("no video format for " + options.video->string());
+        if (format == nullptr) throw CaptureError("no video format for " + toUtf8(*options.video));
         ffmpeg = findOnPath("ffmpeg");
         if (!ffmpeg) throw CaptureError("--video needs ffmpeg, and there is no ffmpeg on PATH");
         if (fs::exists(*options.video))
-            throw CaptureError(options.video->string() + " already exists; a video is never overwritten");
+            throw CaptureError(toUtf8(*options.video) + " already exists; a video is never overwritten");
         const fs::path part = videoPartPath(*options.video);
-        if (fs::exists(part)) throw CaptureError(part.string() + " already exists; remove it or choose another video name");
+        if (fs::exists(part)) throw CaptureError(toUtf8(part) + " already exists; remove it or choose another video name");
         checkEncoders(*ffmpeg, *format);
     }
 
-    if (!fs::is_regular_file(options.archive)) throw CaptureError("no archive at " + options.archive.string());
+    if (!fs::is_regular_file(options.archive)) throw CaptureError("no archive at " + toUtf8(options.archive));
     ResourceArchive archive(options.archive);
-    if (!archive.isOpen()) throw CaptureError(options.archive.string() + " is not a zip archive");
+    if (!archive.isOpen()) throw CaptureError(toUtf8(options.archive) + " is not a zip archive");
     if (ArchiveFile* music = archive.openFile(kMusicEntry)) archive.closeFile(music);
-    else throw CaptureError(options.archive.string() + " has no " + kMusicEntry);
+    else throw CaptureError(toUtf8(options.archive) + " has no " + kMusicEntry);
     if (options.out) checkOutputFolder(*options.out);
 
     CaptureSession session(archive, options.width, options.height);
@@ -107,7 +103,7 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
         pipeline.emplace(*options.out, options.width, options.height, std::thread::hardware_concurrency(),
                          options.pngLevel.value_or(kDefaultPngLevel));
     }
-    CaptureProgress progress(err, frames, ::isatty(::fileno(err)) == 1);
+    CaptureProgress progress(err, frames, isTerminal(err));
     std::vector<std::uint8_t> videoFrame;
     if (!pipeline) videoFrame.resize(std::size_t{options.width} * options.height * 3);
     // Frame k is read back while frame k + 1 is drawn: collected one frame late.
@@ -136,12 +132,12 @@ void capture(const CaptureOptions& options, std::FILE* out, std::FILE* err) {
     throwIfStopped();
 
     if (options.out)
-        std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", options.out->string().c_str(),
+        std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) and %s\n", toUtf8(*options.out).c_str(),
                      frames, options.width, options.height, options.fps, secondsText(options.from).c_str(),
                      secondsText(to).c_str(), kCaptureWavName);
     if (video)
         std::fprintf(out, "%s: %zu frames of %ux%u at %d fps (%s to %s) with sound\n",
-                     options.video->string().c_str(), frames, options.width, options.height, options.fps,
+                     toUtf8(*options.video).c_str(), frames, options.width, options.height, options.fps,
                      secondsText(options.from).c_str(), secondsText(to).c_str());
 }
 

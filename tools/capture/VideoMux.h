@@ -14,12 +14,10 @@
 // ffmpeg is known to have succeeded, never replacing a file of that name. The WAV bytes go to ffmpeg on a pipe of their own, from a
 // thread, so neither pipe can block the other.
 //
-// Ownership: VideoEncoder owns the ffmpeg process, both pipes, the audio thread
-// and the part file. Destroyed before finish returned (an error, a stop), it
-// ends ffmpeg (SIGTERM, SIGKILL two seconds later), reaps it and removes the
-// part file: nothing is left under either name. SIGPIPE is ignored from the
-// first encoder on, so a dead ffmpeg shows as a failed write, not as this
-// process killed.
+// Ownership: VideoEncoder owns the ffmpeg process (ChildProcess.h: both
+// pipes and its output), the audio thread and the part file. Destroyed before
+// finish returned (an error, a stop), it ends ffmpeg, waits for it and
+// removes the part file: nothing is left under either name.
 //
 // Failure: CaptureError throughout. Before rendering: an extension no format is
 // known for, an ffmpeg without the encoders the format needs, a video or part
@@ -31,6 +29,8 @@
 // names.
 #pragma once
 
+#include "ChildProcess.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -39,8 +39,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace zyr {
 
@@ -61,9 +59,6 @@ extern const char* const kVideoExtensions;
 bool isVideoPreset(std::string_view name);
 extern const char* const kVideoPresets;
 extern const char* const kDefaultVideoPreset;
-
-// The first executable regular file called name in the folders of PATH.
-std::optional<std::filesystem::path> findOnPath(std::string_view name);
 
 // Refuses, naming what is missing, when ffmpeg lacks an encoder the format needs.
 void checkEncoders(const std::filesystem::path& ffmpeg, const VideoFormat& format);
@@ -92,19 +87,16 @@ public:
     void finish();
 
 private:
-    [[noreturn]] void failed();   // ffmpeg ended early or badly: reap it and throw its message
-    void stop();                  // ends ffmpeg if it runs, reaps it, joins the audio thread
-    std::string lastError() const;
+    [[noreturn]] void failed();   // ffmpeg ended early or badly: wait for it and throw its message
+    void stop();                  // ends ffmpeg if it runs, waits for it, joins the audio thread
 
     std::filesystem::path video_;
     std::filesystem::path part_;
     std::size_t frameBytes_;
-    pid_t child_ = -1;
-    std::optional<int> status_;  // ffmpeg's wait status once reaped; empty when it could not be read
-    int frames_ = -1;     // write end of ffmpeg's standard input
-    int errors_ = -1;     // ffmpeg's standard error, kept in an unnamed file
+    ChildProcess child_;  // ffmpeg: frames on its standard input, the sound on a further input
     std::vector<std::uint8_t> wav_;
-    std::jthread audio_;  // writes wav_ into ffmpeg's audio pipe
+    std::jthread audio_;  // writes wav_ into ffmpeg's sound input
+    bool finishing_ = false;
     bool done_ = false;
 };
 

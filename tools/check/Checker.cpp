@@ -2,17 +2,13 @@
 
 #include "CheckSteps.h"
 #include "ExportScan.h"
+#include "PathText.h"
 #include "RenderWindow.h"
 #include "ResourceArchive.h"
 
-#include <zzip/zzip.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <exception>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -21,33 +17,11 @@ namespace {
 
 constexpr const char* kShader = "fs.glsl";
 
-struct DirectoryCloser {
-    void operator()(ZZIP_DIR* directory) const { zzip_dir_close(directory); }
-};
-
-// Names of the archive's entries. Only called once ResourceArchive has accepted
-// the file: its checks of the zip records are what make zziplib safe to use
-// on it. The descriptor is opened here so that zziplib does not go looking
-// for "<path>.zip" and the like.
-std::vector<std::string> listEntries(const std::filesystem::path& path) {
-    std::vector<std::string> names;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return names;
-    zzip_error_t error{};
-    const std::unique_ptr<ZZIP_DIR, DirectoryCloser> directory(zzip_dir_fdopen(fd, &error));
-    if (!directory) return names;  // zziplib has closed the descriptor
-    ZZIP_DIRENT entry{};
-    while (zzip_dir_read(directory.get(), &entry)) {
-        if (entry.d_name) names.emplace_back(entry.d_name);
-    }
-    return names;
-}
-
 std::string archiveProblem(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::exists(path, error)) return "no such file";
     if (std::filesystem::is_directory(path, error)) return "a folder, not an archive";
-    if (::access(path.c_str(), R_OK) != 0) return "not readable";
+    if (!std::ifstream(path, std::ios::binary)) return "not readable";
     return "not a zip archive the player can read (damaged, several parts, or zip64)";
 }
 
@@ -68,7 +42,7 @@ void guarded(CheckReport& report, const char* where, Step&& step) {
 
 CheckReport checkArchive(const std::filesystem::path& path, const CheckOptions& options) {
     CheckReport report;
-    report.archive = path.string();
+    report.archive = zyr::toUtf8(path);
 
     ResourceArchive archive(path);
     report.archiveOpen = archive.isOpen();
@@ -77,7 +51,7 @@ CheckReport checkArchive(const std::filesystem::path& path, const CheckOptions& 
                    archiveProblem(path) + ": the player finds no content at all");
         return report;
     }
-    report.entries = listEntries(path);
+    report.entries = archive.entryNames();
 
     // The window (and GLFW) must outlive everything made in its context below.
     std::unique_ptr<RenderWindow> window;

@@ -1,12 +1,13 @@
 #include "ContentFolder.h"
 
-#include "LameEncoder.h"
+#include "Mp3Encoder.h"
 #include "PackTool.h"
+#include "PathText.h"
+#include "TempFolder.h"
 #include "Song.h"
 #include "Synth.h"
 #include "Track.h"
 #include "TrackText.h"
-#include "Wav.h"
 #include "ZipArchiveWriter.h"
 
 #include <algorithm>
@@ -37,9 +38,9 @@ std::string place(const std::string& file, int line, int column) {
 
 std::string readWhole(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw ContentError(path.string(), 0, 0, std::string("cannot read: ") + std::strerror(errno));
+    if (!in) throw ContentError(toUtf8(path), 0, 0, std::string("cannot read: ") + std::strerror(errno));
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw ContentError(path.string(), 0, 0, "cannot read");
+    if (in.bad()) throw ContentError(toUtf8(path), 0, 0, "cannot read");
     return bytes;
 }
 
@@ -104,12 +105,12 @@ std::vector<Entry> compileTracks(const Scan& scan) {
     std::vector<Entry> entries;
     if (scan.trackTexts.empty()) return entries;
     TrackSetParser parser;
-    for (const fs::path& text : scan.trackTexts) parser.parse(readWhole(text), text.string());
+    for (const fs::path& text : scan.trackTexts) parser.parse(readWhole(text), toUtf8(text));
     if (!parser.errors().empty()) {
         // "FILE:LINE: reason", FILE being the path handed to the parser.
         const std::string& first = parser.errors().front();
         for (const fs::path& text : scan.trackTexts) {
-            const std::string file = text.string();
+            const std::string file = toUtf8(text);
             if (!first.starts_with(file + ":")) continue;
             int line = 0;
             const char* digits = first.data() + file.size() + 1;
@@ -126,7 +127,7 @@ std::vector<Entry> compileTracks(const Scan& scan) {
     for (const Track& track : parser.tracks()) {
         Entry entry{trackEntryName(track.name), encodeTrackFile(track.keys)};
         if (const PackItem* ready = findPlain(scan, entry.name))
-            clashes.push_back(ready->source.string() + ": track \"" + track.name +
+            clashes.push_back(toUtf8(ready->source) + ": track \"" + track.name +
                               "\" is both compiled from tracks/*.txt and given ready as this file; keep one form");
         entries.push_back(std::move(entry));
     }
@@ -144,9 +145,9 @@ std::vector<PackItem> readyTracks(const Scan& scan) {
 void refuseTwoSongs(const Scan& scan, const fs::path& folder) {
     if (scan.songs.empty()) return;
     if (const PackItem* mp3 = findPlain(scan, "soundtrack.mp3"))
-        throw ContentError(mp3->source.string(), 0, 0,
+        throw ContentError(toUtf8(mp3->source), 0, 0,
                            "the soundtrack is given twice: as this file and as the song in " +
-                               (folder / "song").string() + "/*.song; keep one form");
+                               toUtf8(folder / "song") + "/*.song; keep one form");
 }
 
 std::optional<std::string> soundtrackOf(const Scan& scan, const fs::path& folder) {
@@ -164,7 +165,7 @@ std::optional<std::string> soundtrackOf(const Scan& scan, const fs::path& folder
         const std::string what = error.what();
         throw ContentError(error.file(), error.line(), 0, what.starts_with(prefix) ? what.substr(prefix.size()) : what);
     }
-    return encodeMp3(synth::encodeWav(synth::render(song)));
+    return encodeMp3(synth::render(song));
 }
 
 }  // namespace
@@ -183,7 +184,7 @@ ContentError::ContentError(std::string file, int line, int column, const std::st
 }
 
 Part partOf(const fs::path& relativePath) {
-    const std::string name = relativePath.lexically_normal().generic_string();
+    const std::string name = toGenericUtf8(relativePath.lexically_normal());
     if (name == "fs.glsl") return Part::Shader;
     if (name == "fsshader.ini") return Part::Parameters;
     if (name == "zyr.png") return Part::Logo;
@@ -215,7 +216,7 @@ std::vector<Entry> folderEntries(const fs::path& folder, const FolderOptions& op
     if (options.defaultLogo && !findPlain(scan, "zyr.png")) {
         std::error_code code;
         const std::uintmax_t size = fs::file_size(*options.defaultLogo, code);
-        if (code) throw ContentError(options.defaultLogo->string(), 0, 0, "cannot read: " + code.message());
+        if (code) throw ContentError(toUtf8(*options.defaultLogo), 0, 0, "cannot read: " + code.message());
         scan.plain.push_back(PackItem{"zyr.png", *options.defaultLogo, size});
     }
     std::vector<Entry> entries = readPlain(scan.plain);
@@ -236,7 +237,7 @@ std::vector<ZipBytes> checkedEntries(const std::vector<Entry>& entries, std::vec
     PackPlan plan;
     std::vector<std::string_view> bytes;
     for (const Entry* entry : sorted) {
-        plan.items.push_back(PackItem{entry->name, entry->name, entry->bytes.size()});
+        plan.items.push_back(PackItem{entry->name, pathFromUtf8(entry->name), entry->bytes.size()});
         bytes.push_back(entry->bytes);
     }
     checkPack(plan, bytes);

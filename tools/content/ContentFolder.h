@@ -6,7 +6,7 @@
 //
 //     fs.glsl, fsshader.ini, zyr.png   -> the entry of the same name, as is
 //     tracks/*.txt                      -> sync_<escaped name>.track, compiled
-//     song/*.song                       -> soundtrack.mp3, rendered + lame -b 192
+//     song/*.song                       -> soundtrack.mp3, rendered + encoded (lame -b 192)
 //     soundtrack.mp3                    -> soundtrack.mp3, as is
 //     any other file (ready .track      -> the entry named by its path, as is
 //     files included)
@@ -34,8 +34,9 @@
 //     }
 //
 // Ownership: plain values; every function reads the folder afresh and keeps
-// nothing between calls. soundtrackMp3 works in a private temporary folder that
-// it removes on every way out, so calls may run on several threads at once.
+// nothing between calls. soundtrackMp3 encodes in memory and packArchive works
+// in a private temporary folder it removes on every way out, so calls may run
+// on several threads at once.
 //
 // Failure: everything throws ContentError, whose what() is "FILE:LINE[:COL]:
 // reason" (or "FILE: reason" where no line applies) and whose file(), line()
@@ -88,10 +89,10 @@ Part partOf(const std::filesystem::path& relativePath);
 // Every track entry: tracks/*.txt compiled, plus the ready .track files.
 std::vector<Entry> trackEntries(const std::filesystem::path& folder);
 
-// The soundtrack's bytes: song/ rendered and encoded with lame, or the ready
+// The soundtrack's bytes: song/ rendered and encoded (Mp3Encoder.h), or the ready
 // soundtrack.mp3; nullopt when the folder has neither. Slow for a song
 // (seconds); thread-safe. A song that does not parse is a ContentError at its
-// line; lame missing or failing is a ContentError naming it.
+// line; the encoder failing is a ContentError naming it.
 std::optional<std::string> soundtrackMp3(const std::filesystem::path& folder);
 
 struct FolderOptions {

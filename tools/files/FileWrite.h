@@ -14,15 +14,18 @@
 //
 //     std::optional<std::string> old = zyr::readFileIfPresent("fsshader.ini");
 //
-// What a replacement keeps: the part file is created exclusively (O_EXCL under
-// a fresh name, so it never opens a planted link or another writer's part) in
+// What a replacement keeps: the part file is created exclusively (under a
+// fresh name, so it never opens a planted link or another writer's part) in
 // the folder of the file it replaces, every write and the close are checked,
-// its bytes are synced before the rename and the folder after it. It takes the
-// target's permission bits (and owner, where allowed); a new file gets the
-// usual ones (0666 less the umask). A target that is a symbolic link is
-// written through: the file the link names is replaced and the link stays.
-// Part names end in ".part" and start with a dot, so folder scans and the
-// packer recognise what an interrupted run left.
+// its bytes are synced before the rename and the folder after it. On POSIX it
+// takes the target's permission bits (and owner, where allowed); a new file
+// gets the usual ones (0666 less the umask), and a target that is a symbolic
+// link is written through: the file the link names is replaced and the link
+// stays. On Windows the part replaces the target by one rename (MoveFileExW,
+// written through) and takes its hidden, system and archive attributes; a
+// target that another program holds open without sharing is tried again for a
+// couple of seconds before that is an error. Part names end in ".part" and start with a dot, so folder scans
+// and the packer recognise what an interrupted run left.
 //
 // Ownership: a PartFile owns its part until commit; destroyed uncommitted it
 // removes the part. placeNew's source is the caller's until it has its name.
@@ -31,6 +34,7 @@
 // ("tracks/cam.txt: cannot write: No space left on device").
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -80,7 +84,7 @@ public:
 private:
     std::filesystem::path destination_;
     std::filesystem::path part_;
-    int fd_ = -1;
+    std::intptr_t file_ = -1;  // the part's descriptor (POSIX) or handle (Windows, while writing); -1 for none
     bool committed_ = false;
 };
 
@@ -101,10 +105,11 @@ public:
     void replace(std::string_view name, std::string_view bytes);
 
 private:
-    std::string folder_;  // ends with the separator
-    std::string target_;
-    std::string part_;
-    int folderFd_ = -1;
+    using Name = std::filesystem::path::string_type;  // the system's own file name text
+    Name folder_;  // ends with the separator
+    Name target_;
+    Name part_;
+    std::intptr_t folderFile_ = -1;  // the folder's descriptor, for syncing (POSIX only)
     unsigned tagState_;
 };
 

@@ -1,11 +1,11 @@
 #include "FileWrite.h"
 
+#include "PartName.h"
+
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -15,11 +15,6 @@ namespace zyr {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Room kept in a name for the dot, the tag and the suffix within 255 bytes.
-constexpr std::size_t kLongestStem = 200;
-constexpr std::size_t kTagLength = 8;
-constexpr char kTagChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string failure(const fs::path& path, const char* what, int error) {
     return path.string() + ": " + what + ": " + std::strerror(error);
@@ -62,36 +57,18 @@ int openFolder(const fs::path& folder) {
     return ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-unsigned freshSeed() {
-    std::random_device random;
-    return random() ^ static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
 // part holds a whole part name whose last kTagLength characters before the
 // suffix are the tag: fills them in until an exclusive create succeeds.
 // Exclusive, so neither a planted link nor another writer's part is ever
 // opened; the kernel applies the umask to a new file's mode. -1 with errno.
 int createPart(std::string& part, unsigned& state) {
-    const std::size_t tagAt = part.size() - kPartFileSuffix.size() - kTagLength;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        for (std::size_t i = 0; i < kTagLength; ++i) {
-            state = state * 1664525u + 1013904223u;
-            part[tagAt + i] = kTagChars[(state >> 16) % (sizeof kTagChars - 1)];
-        }
+    for (int attempt = 0; attempt < part_name::kTagAttempts; ++attempt) {
+        part_name::drawTag(part, state);
         const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     errno = EEXIST;
     return -1;
-}
-
-// Appends ".<name>.<tag>.part" to folder (which ends with a separator or is empty).
-void partNameFor(std::string& part, std::string_view name) {
-    part += '.';
-    part.append(name.substr(0, kLongestStem));
-    part += '.';
-    part.append(kTagLength, 'x');
-    part.append(kPartFileSuffix);
 }
 
 // The replaced file's permission bits (and owner, where allowed) for the part:
@@ -147,37 +124,38 @@ std::optional<std::string> readFileIfPresent(const fs::path& path) {
 
 PartFile::PartFile(const fs::path& target) : destination_(followLinks(target)) {
     std::string part = (destination_.parent_path() / "").string();
-    partNameFor(part, destination_.filename().string());
-    unsigned state = freshSeed();
-    fd_ = createPart(part, state);
-    if (fd_ < 0) throw FileError(failure(target, "cannot create a file beside it", errno));
+    part_name::append<char>(part, destination_.filename().native());
+    unsigned state = part_name::freshSeed();
+    const int fd = createPart(part, state);
+    if (fd < 0) throw FileError(failure(target, "cannot create a file beside it", errno));
+    file_ = fd;
     part_ = part;
-    if (!adoptMode(fd_, destination_.c_str())) {
+    if (!adoptMode(fd, destination_.c_str())) {
         const int error = errno;
-        ::close(fd_);
-        fd_ = -1;
+        ::close(fd);
+        file_ = -1;
         ::unlink(part_.c_str());
         throw FileError(failure(target, "cannot keep its permissions", error));
     }
 }
 
 PartFile::~PartFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (file_ >= 0) ::close(static_cast<int>(file_));
     if (!committed_) ::unlink(part_.c_str());
 }
 
 void PartFile::write(std::string_view bytes) {
-    if (fd_ < 0 || committed_) throw FileError(destination_.string() + ": written after it was committed");
-    if (!writeAll(fd_, bytes.data(), bytes.size())) throw FileError(failure(destination_, "cannot write", errno));
+    if (file_ < 0 || committed_) throw FileError(destination_.string() + ": written after it was committed");
+    if (!writeAll(static_cast<int>(file_), bytes.data(), bytes.size())) throw FileError(failure(destination_, "cannot write", errno));
 }
 
 void PartFile::commit() {
     if (committed_) return;
-    if (fd_ < 0) throw FileError(destination_.string() + ": cannot write: the part file was lost");
+    if (file_ < 0) throw FileError(destination_.string() + ": cannot write: the part file was lost");
     // A writer that opened path() itself may have replaced the file under
     // that name (libzip writes a file of its own and renames it there): what
     // is synced and renamed is whatever holds the name now, with our mode.
-    int fd = std::exchange(fd_, -1);
+    int fd = static_cast<int>(std::exchange(file_, -1));
     struct stat mine {};
     struct stat named {};
     if (::fstat(fd, &mine) != 0) {
@@ -204,20 +182,14 @@ void PartFile::commit() {
     if (folder >= 0) ::close(folder);
 }
 
-void replaceFile(const fs::path& target, std::string_view bytes) {
-    PartFile part(target);
-    part.write(bytes);
-    part.commit();
-}
-
 FileSeries::FileSeries(const fs::path& folder)
-    : folder_((folder / "").string()), folderFd_(openFolder(folder)), tagState_(freshSeed()) {
-    if (folderFd_ < 0) throw FileError(failure(folder, "cannot be opened", errno));
+    : folder_((folder / "").string()), folderFile_(openFolder(folder)), tagState_(part_name::freshSeed()) {
+    if (folderFile_ < 0) throw FileError(failure(folder, "cannot be opened", errno));
     target_.reserve(folder_.size() + 256);
     part_.reserve(folder_.size() + 256);
 }
 
-FileSeries::~FileSeries() { ::close(folderFd_); }
+FileSeries::~FileSeries() { ::close(static_cast<int>(folderFile_)); }
 
 void FileSeries::replace(std::string_view name, std::string_view bytes) {
     target_.assign(folder_);
@@ -229,7 +201,7 @@ void FileSeries::replace(std::string_view name, std::string_view bytes) {
         return;
     }
     part_.assign(folder_);
-    partNameFor(part_, name);
+    part_name::append(part_, name);
     const int fd = createPart(part_, tagState_);
     if (fd < 0) throw FileError(failure(target_, "cannot create a file beside it", errno));
     const char* what = "cannot write";
@@ -246,16 +218,7 @@ void FileSeries::replace(std::string_view name, std::string_view bytes) {
         ::unlink(part_.c_str());
         throw FileError(failure(target_, what, error));
     }
-    syncFolder(folderFd_);
-}
-
-std::optional<std::string_view> partFileTarget(std::string_view name) {
-    const std::size_t tail = 1 + kTagLength + kPartFileSuffix.size();
-    if (name.size() < 2 + tail || name.front() != '.' || !name.ends_with(kPartFileSuffix)) return std::nullopt;
-    const std::string_view tag = name.substr(name.size() - tail + 1, kTagLength);
-    if (name[name.size() - tail] != '.' || tag.find_first_not_of(kTagChars) != std::string_view::npos)
-        return std::nullopt;
-    return name.substr(1, name.size() - 1 - tail);
+    syncFolder(static_cast<int>(folderFile_));
 }
 
 void placeNew(const fs::path& from, const fs::path& to) {

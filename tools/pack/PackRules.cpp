@@ -1,5 +1,6 @@
 // The pack tool's rules: what goes in, what is refused, what is suspicious.
 #include "PackTool.h"
+#include "PathText.h"
 
 #include "Track.h"
 #include "ZipArchiveWriter.h"
@@ -72,19 +73,19 @@ PackPlan planPack(const fs::path& folder, const fs::path& output) {
     PackPlan plan;
     std::error_code code;
     if (!fs::is_directory(folder, code)) {
-        plan.errors.push_back(folder.string() + ": not a folder");
+        plan.errors.push_back(toUtf8(folder) + ": not a folder");
         return plan;
     }
     fs::recursive_directory_iterator walk(folder, fs::directory_options::none, code);
     if (code) {
-        plan.errors.push_back(folder.string() + ": cannot list: " + code.message());
+        plan.errors.push_back(toUtf8(folder) + ": cannot list: " + code.message());
         return plan;
     }
     for (; walk != fs::recursive_directory_iterator(); walk.increment(code)) {
         if (code) break;
         const fs::directory_entry& entry = *walk;
         const fs::path& path = entry.path();
-        const std::string name = path.lexically_relative(folder).generic_string();
+        const std::string name = toGenericUtf8(path.lexically_relative(folder));
         const bool link = entry.is_symlink(code);
         if (entry.is_directory(code)) {
             if (link) plan.warnings.push_back(name + ": a link to a folder; not followed, nothing in it is packed");
@@ -102,13 +103,13 @@ PackPlan planPack(const fs::path& folder, const fs::path& output) {
         if (link) plan.warnings.push_back(name + ": a symbolic link; the file it points to is packed");
         const std::uintmax_t size = entry.file_size(code);
         if (code) {
-            plan.errors.push_back(path.string() + ": cannot read its size: " + code.message());
+            plan.errors.push_back(toUtf8(path) + ": cannot read its size: " + code.message());
             code.clear();
             continue;
         }
         plan.items.push_back(PackItem{name, path, size});
     }
-    if (code) plan.errors.push_back(folder.string() + ": cannot list everything in it: " + code.message());
+    if (code) plan.errors.push_back(toUtf8(folder) + ": cannot list everything in it: " + code.message());
     std::sort(plan.items.begin(), plan.items.end(),
               [](const PackItem& a, const PackItem& b) { return a.name < b.name; });
     return plan;
@@ -126,11 +127,11 @@ void checkItems(PackPlan& plan, const std::vector<std::string_view>* bytes) {
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
         const PackItem& item = plan.items[i];
         if (auto problem = entryNameProblem(item.name)) {
-            plan.errors.push_back(item.source.string() + ": cannot be an archive entry: " + *problem);
+            plan.errors.push_back(toUtf8(item.source) + ": cannot be an archive entry: " + *problem);
             continue;
         }
         if (item.size > kZipMaxEntrySize)
-            plan.errors.push_back(item.source.string() + ": " + std::to_string(item.size) +
+            plan.errors.push_back(toUtf8(item.source) + ": " + std::to_string(item.size) +
                                   " bytes, more than the 4294967295 a zip32 entry can hold");
 
         const std::string base = baseName(item.name);

@@ -3,6 +3,7 @@
 #include "PackTool.h"
 
 #include "ContentFolder.h"
+#include "PathText.h"
 
 #include <ostream>
 
@@ -15,7 +16,7 @@ PackPlan packFolder(const fs::path& folder, const fs::path& output, const std::o
     std::error_code code;
     if (fs::is_directory(output, code)) {
         // Said before the folder is read, let alone a song rendered.
-        plan.errors.push_back(output.string() + ": is a folder");
+        plan.errors.push_back(toUtf8(output) + ": is a folder");
         return plan;
     }
     try {
@@ -38,7 +39,7 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
     bool usage = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--logo" && i + 1 < args.size() && !logo && !args[i + 1].empty())
-            logo = args[++i];
+            logo = pathFromUtf8(args[++i]);
         else if (args[i].starts_with("--"))
             usage = true;
         else
@@ -48,7 +49,7 @@ int runPackTool(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "usage: zyr-pack FOLDER OUTPUT [--logo PNG]\n";
         return 2;
     }
-    const PackPlan plan = packFolder(positional[0], positional[1], logo);
+    const PackPlan plan = packFolder(pathFromUtf8(positional[0]), pathFromUtf8(positional[1]), logo);
     for (const std::string& warning : plan.warnings) err << "zyr-pack: warning: " << warning << "\n";
     for (const std::string& error : plan.errors) err << "zyr-pack: " << error << "\n";
     if (!plan.errors.empty()) {

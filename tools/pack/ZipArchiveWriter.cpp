@@ -1,6 +1,7 @@
 #include "ZipArchiveWriter.h"
 
 #include "FileWrite.h"
+#include "PathText.h"
 
 #include <zip.h>
 #include <zlib.h>
@@ -8,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 namespace zyr {
 
@@ -121,19 +123,17 @@ Measure measure(std::string_view name, Read read) {
 ZipArchiveWriter::ZipArchiveWriter(const std::filesystem::path& path) : path_(path) {
     // libzip writes nothing before finish; the file is made now so a path that
     // cannot be written is refused before any work.
-    {
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (file == nullptr) throw ZipError(path.string() + ": cannot create: " + std::strerror(errno));
-        std::fclose(file);
-    }
+    if (!std::ofstream(path, std::ios::binary | std::ios::trunc))
+        throw ZipError(toUtf8(path) + ": cannot create: " + std::strerror(errno));
+    // libzip takes names as UTF-8 on every platform.
     int error = 0;
-    archive_.reset(zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
+    archive_.reset(zip_open(toUtf8(path).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
     if (!archive_) {
         zip_error_t why;
         zip_error_init_with_code(&why, error);
         const std::string message = zip_error_strerror(&why);
         zip_error_fini(&why);
-        throw ZipError(path.string() + ": cannot create: " + message);
+        throw ZipError(toUtf8(path) + ": cannot create: " + message);
     }
 }
 
@@ -149,17 +149,16 @@ void ZipArchiveWriter::checkName(std::string_view name) {
 
 void ZipArchiveWriter::addFile(std::string_view name, const std::filesystem::path& source) {
     checkName(name);
-    std::FILE* file = std::fopen(source.c_str(), "rb");
-    if (file == nullptr) throw ZipError(source.string() + ": cannot read: " + std::strerror(errno));
-    std::unique_ptr<std::FILE, FileCloser> input(file);
+    std::ifstream input(source, std::ios::binary);
+    if (!input) throw ZipError(toUtf8(source) + ": cannot read: " + std::strerror(errno));
     const Measure m = measure(name, [&](unsigned char* destination, std::size_t size) {
-        const std::size_t n = std::fread(destination, 1, size, input.get());
-        if (n < size && std::ferror(input.get()))
-            throw ZipError(source.string() + ": cannot read: " + std::strerror(errno));
-        return n;
+        input.read(reinterpret_cast<char*>(destination), static_cast<std::streamsize>(size));
+        if (input.bad()) throw ZipError(toUtf8(source) + ": cannot read: " + std::strerror(errno));
+        return static_cast<std::size_t>(input.gcount());
     });
-    zip_source_t* data = zip_source_file(archive_.get(), source.c_str(), 0, static_cast<zip_int64_t>(m.size));
-    if (data == nullptr) throw ZipError(source.string() + ": cannot read: " + libzipMessage(archive_.get()));
+    zip_source_t* data =
+        zip_source_file(archive_.get(), toUtf8(source).c_str(), 0, static_cast<zip_int64_t>(m.size));
+    if (data == nullptr) throw ZipError(toUtf8(source) + ": cannot read: " + libzipMessage(archive_.get()));
     add(name, data, m.size, m.crc, m.deflated);
 }
 
@@ -212,36 +211,36 @@ void ZipArchiveWriter::finish() {
         std::string end;
         put32(end, kEndSignature);
         end.append(18, '\0');
-        std::FILE* file = std::fopen(path_.c_str(), "wb");
-        const bool written = file != nullptr && std::fwrite(end.data(), 1, end.size(), file) == end.size();
-        if ((file != nullptr && std::fclose(file) != 0) || !written)
-            throw ZipError(path_.string() + ": cannot write: " + std::strerror(errno));
+        std::ofstream file(path_, std::ios::binary | std::ios::trunc);
+        file.write(end.data(), static_cast<std::streamsize>(end.size()));
+        file.close();
+        if (!file) throw ZipError(toUtf8(path_) + ": cannot write: " + std::strerror(errno));
         finished_ = true;
         return;
     }
-    if (zip_close(archive_.get()) != 0) throw ZipError(path_.string() + ": " + libzipMessage(archive_.get()));
+    if (zip_close(archive_.get()) != 0) throw ZipError(toUtf8(path_) + ": " + libzipMessage(archive_.get()));
     archive_.release();  // zip_close freed it
     held_.clear();
 
     // Read back what was written: the sizes libzip chose, and sources that
     // changed after they were measured.
     int error = 0;
-    const std::unique_ptr<zip_t, ArchiveDiscard> written(zip_open(path_.c_str(), ZIP_RDONLY, &error));
-    if (!written) throw ZipError(path_.string() + ": the archive written does not read back");
+    const std::unique_ptr<zip_t, ArchiveDiscard> written(zip_open(toUtf8(path_).c_str(), ZIP_RDONLY, &error));
+    if (!written) throw ZipError(toUtf8(path_) + ": the archive written does not read back");
     for (std::size_t i = 0; i < pending_.size(); ++i) {
         ZipEntryInfo info = pending_[i];
         zip_stat_t stat;
         zip_stat_init(&stat);
         if (zip_stat_index(written.get(), i, ZIP_FL_ENC_RAW, &stat) != 0 || stat.name == nullptr ||
             info.name != stat.name)
-            throw ZipError(path_.string() + ": the archive written does not read back");
+            throw ZipError(toUtf8(path_) + ": the archive written does not read back");
         if (stat.size != info.size || stat.crc != info.crc)
             throw ZipError(quotedName(info.name) + ": the source changed while it was being packed");
         info.compressedSize = static_cast<std::uint32_t>(stat.comp_size);
         entries_.push_back(info);
     }
     if (fs::file_size(path_) > 0xFFFFFFFFull)
-        throw ZipError(path_.string() + ": the archive outgrows 4 GiB, the zip32 limit");
+        throw ZipError(toUtf8(path_) + ": the archive outgrows 4 GiB, the zip32 limit");
     finished_ = true;
 }
 

@@ -23,7 +23,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -79,9 +78,6 @@ public:
     const std::vector<ZipEntryInfo>& entries() const { return entries_; }
 
 private:
-    struct FileCloser {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
     struct ArchiveDiscard {
         void operator()(zip_t* archive) const;
     };

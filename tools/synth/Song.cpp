@@ -1,5 +1,7 @@
 #include "Song.h"
 
+#include "PathText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -611,10 +613,10 @@ Song Reader::finish() const {
 
 std::string readWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw SongError(path.string(), 0, "cannot read the file");
+    if (!in) throw SongError(toUtf8(path), 0, "cannot read the file");
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) throw SongError(path.string(), 0, "cannot read the file");
+    if (in.bad()) throw SongError(toUtf8(path), 0, "cannot read the file");
     return text.str();
 }
 
@@ -642,17 +644,17 @@ Song loadSong(const std::filesystem::path& fileOrFolder) {
     std::error_code ec;
     if (!std::filesystem::is_directory(fileOrFolder, ec)) {
         if (!std::filesystem::is_regular_file(fileOrFolder, ec))
-            throw SongError(fileOrFolder.string(), 0, "no such song file or folder");
-        return parseSong(readWholeFile(fileOrFolder), fileOrFolder.string());
+            throw SongError(toUtf8(fileOrFolder), 0, "no such song file or folder");
+        return parseSong(readWholeFile(fileOrFolder), toUtf8(fileOrFolder));
     }
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(fileOrFolder, ec))
         if (entry.is_regular_file() && entry.path().extension() == ".song") files.push_back(entry.path());
-    if (ec) throw SongError(fileOrFolder.string(), 0, "cannot list the folder: " + ec.message());
-    if (files.empty()) throw SongError(fileOrFolder.string(), 0, "the folder holds no *.song files");
+    if (ec) throw SongError(toUtf8(fileOrFolder), 0, "cannot list the folder: " + ec.message());
+    if (files.empty()) throw SongError(toUtf8(fileOrFolder), 0, "the folder holds no *.song files");
     std::sort(files.begin(), files.end());  // directory order is up to the file system
     Reader reader;
-    for (const auto& file : files) reader.read(readWholeFile(file), file.string());
+    for (const auto& file : files) reader.read(readWholeFile(file), toUtf8(file));
     return reader.finish();
 }
 

@@ -1,7 +1,8 @@
 #include "TrackTool.h"
 
-#include "ResourceArchive.h"
 #include "FileWrite.h"
+#include "PathText.h"
+#include "ResourceArchive.h"
 #include "TrackText.h"
 
 #include <cerrno>
@@ -72,19 +73,20 @@ void dumpBytes(const std::string& label, const std::string& name, std::span<cons
 int dump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::vector<Track> tracks;
     bool failed = false;
-    const bool looseFiles = args.size() == 1 || fs::path(args[0]).extension() == ".track";
+    const bool looseFiles = args.size() == 1 || pathFromUtf8(args[0]).extension() == ".track";
     if (looseFiles) {
         for (const std::string& file : args) {
-            const auto name = trackNameFromPath(file);
+            const fs::path path = pathFromUtf8(file);
+            const auto name = trackNameFromPath(path);
             if (!name) {
                 err << file << ": not named like a track file (sync_<escaped name>.track), so no track loads it";
-                if (fs::path(file).extension() != ".track") err << "; to read from an archive, name its entries too";
+                if (path.extension() != ".track") err << "; to read from an archive, name its entries too";
                 err << "\n";
                 failed = true;
                 continue;
             }
             std::string error;
-            const auto bytes = readWhole(file, error);
+            const auto bytes = readWhole(path, error);
             if (!bytes) {
                 err << file << ": " << error << "\n";
                 failed = true;
@@ -95,7 +97,7 @@ int dump(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
                       failed);
         }
     } else {
-        ResourceArchive archive{fs::path(args[0])};
+        ResourceArchive archive{pathFromUtf8(args[0])};
         if (!archive.isOpen()) {
             err << args[0] << ": cannot open as a zip archive\n";
             return 1;
@@ -133,14 +135,14 @@ int compile(const std::vector<std::string>& args, std::ostream& err) {
                 err << kUsage;
                 return 2;
             }
-            folder = args[++i];
+            folder = pathFromUtf8(args[++i]);
         } else if (args[i].starts_with("--out=") && !folder) {
-            folder = args[i].substr(6);
+            folder = pathFromUtf8(args[i].substr(6));
         } else if (args[i].starts_with("--")) {
             err << "zyr-track: unknown option " << args[i] << "\n" << kUsage;
             return 2;
         } else {
-            inputs.emplace_back(args[i]);
+            inputs.push_back(pathFromUtf8(args[i]));
         }
     }
     if (!folder || folder->empty() || inputs.empty()) {
@@ -156,7 +158,7 @@ int compile(const std::vector<std::string>& args, std::ostream& err) {
 
 std::optional<std::string> trackNameFromPath(const fs::path& path) {
     std::vector<std::string> parts;
-    for (const fs::path& part : path.lexically_normal()) parts.push_back(part.string());
+    for (const fs::path& part : path.lexically_normal()) parts.push_back(toUtf8(part));
     std::string tail;
     for (auto part = parts.rbegin(); part != parts.rend(); ++part) {
         if (*part == "/" || part->empty()) break;
@@ -173,10 +175,10 @@ CompileResult compileTrackTexts(const std::vector<fs::path>& inputs, const fs::p
         std::string error;
         const auto text = readWhole(input, error);
         if (!text) {
-            result.errors.push_back(input.string() + ": " + error);
+            result.errors.push_back(toUtf8(input) + ": " + error);
             continue;
         }
-        parser.parse(*text, input.string());
+        parser.parse(*text, toUtf8(input));
     }
     result.errors.insert(result.errors.end(), parser.errors().begin(), parser.errors().end());
     if (!result.errors.empty()) return result;
@@ -187,14 +189,14 @@ CompileResult compileTrackTexts(const std::vector<fs::path>& inputs, const fs::p
 std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const fs::path& folder,
                                          std::vector<fs::path>& written) {
     std::vector<std::string> errors;
-    const std::string where = folder.string();
+    const std::string where = toUtf8(folder);
 
     std::vector<PlannedFile> plan;
     std::set<std::string> entries;
     std::set<std::string> folders;
     for (const Track& track : tracks) {
         PlannedFile file{trackEntryName(track.name), {}, encodeTrackFile(track.keys)};
-        file.path = folder / file.entry;
+        file.path = folder / pathFromUtf8(file.entry);
         entries.insert(file.entry);
         for (const std::string& prefix : folderPrefixes(file.entry)) folders.insert(prefix);
         plan.push_back(std::move(file));
@@ -209,7 +211,7 @@ std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const
     if (fs::exists(folder, code) && !fs::is_directory(folder, code))
         errors.push_back(where + ": exists and is not a folder");
     for (const std::string& prefix : folders)
-        if (fs::exists(folder / prefix, code) && !fs::is_directory(folder / prefix, code))
+        if (fs::exists(folder / pathFromUtf8(prefix), code) && !fs::is_directory(folder / pathFromUtf8(prefix), code))
             errors.push_back(where + ": " + prefix + " is in the way of a folder the tracks need");
     for (const PlannedFile& file : plan)
         if (fs::is_directory(file.path, code))
@@ -219,7 +221,7 @@ std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const
     // Folders made here are removed again if the write fails.
     std::vector<fs::path> created;
     std::vector<fs::path> needed{folder};
-    for (const std::string& prefix : folders) needed.push_back(folder / prefix);
+    for (const std::string& prefix : folders) needed.push_back(folder / pathFromUtf8(prefix));
     std::vector<std::unique_ptr<PartFile>> parts;
     auto rollBack = [&] {
         std::error_code ignored;
@@ -237,7 +239,7 @@ std::vector<std::string> writeTrackFiles(const std::vector<Track>& tracks, const
         }
         for (auto part = missing.rbegin(); part != missing.rend(); ++part) {
             if (!fs::create_directory(*part, code) && code) {
-                errors.push_back(part->string() + ": cannot create folder: " + code.message());
+                errors.push_back(toUtf8(*part) + ": cannot create folder: " + code.message());
                 rollBack();
                 return errors;
             }
