@@ -114,6 +114,14 @@ std::uint32_t bigEndian32(const std::uint8_t* at) {
     return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | std::uint32_t{at[3]};
 }
 
+// The decoder's PNM reader converts a 16-bit image's channels as if it were 8-bit,
+// then reads twice the bytes it converted when narrowing it: a read past the end
+// of its own buffer, into a garbled image. Such files are refused.
+bool sixteenBitPnm(const std::uint8_t* bytes, int length) {
+    return length >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '6') &&
+           stbi_is_16_bit_from_memory(bytes, length);
+}
+
 bool beyondTextureSide(int width, int height) {
     return width <= 0 || height <= 0 || width > kMaxTextureSide || height > kMaxTextureSide;
 }
@@ -169,6 +177,12 @@ DecodedImage decodeImage(const std::uint8_t* bytes, std::size_t size) {
     image.height = height;
     if (beyondTextureSide(width, height)) {
         image.failure = ImageFailure::TooLarge;
+        return image;
+    }
+
+    if (sixteenBitPnm(bytes, length)) {
+        image.failure = ImageFailure::DecodeFailed;
+        image.reason = "16-bit PNM, which the decoder garbles";
         return image;
     }
 
