@@ -126,8 +126,10 @@ bool beyondTextureSide(int width, int height) {
     return width <= 0 || height <= 0 || width > kMaxTextureSide || height > kMaxTextureSide;
 }
 
-DecodedImage refused(ImageFailure failure, const char* reason = nullptr) {
+DecodedImage refused(ImageFailure failure, const char* reason, int width = 0, int height = 0) {
     DecodedImage image;
+    image.width = width;
+    image.height = height;
     image.failure = failure;
     if (reason) image.reason = reason;
     return image;
@@ -160,7 +162,7 @@ DecodedImage decodeImage(const std::uint8_t* bytes, std::size_t size) {
     // stb_image takes the length as an int.
     if (!bytes || size == 0) return refused(ImageFailure::NotAnImage, "empty file");
     if (size > static_cast<std::size_t>(INT_MAX)) return refused(ImageFailure::NotAnImage, "too large");
-    if (!pngChunksFit(bytes, size)) return refused(ImageFailure::DamagedPng);
+    if (!pngChunksFit(bytes, size)) return refused(ImageFailure::DamagedPng, nullptr);
     const int length = static_cast<int>(size);
     const BudgetScope budget(decodeBudget(size));
 
@@ -168,38 +170,24 @@ DecodedImage decodeImage(const std::uint8_t* bytes, std::size_t size) {
     // the guaranteed minimum of GL_MAX_TEXTURE_SIZE, and the context has no
     // error checking) before the decoder reserves anything for it.
     int width = 0, height = 0, channelsInFile = 0;
-    if (!stbi_info_from_memory(bytes, length, &width, &height, &channelsInFile)) {
-        const char* reason = stbi_failure_reason();
-        return refused(tRefused ? ImageFailure::OverBudget : ImageFailure::NotAnImage, reason);
-    }
-    DecodedImage image;
-    image.width = width;
-    image.height = height;
-    if (beyondTextureSide(width, height)) {
-        image.failure = ImageFailure::TooLarge;
-        return image;
-    }
+    if (!stbi_info_from_memory(bytes, length, &width, &height, &channelsInFile))
+        return refused(tRefused ? ImageFailure::OverBudget : ImageFailure::NotAnImage, stbi_failure_reason());
+    if (beyondTextureSide(width, height)) return refused(ImageFailure::TooLarge, nullptr, width, height);
+    if (sixteenBitPnm(bytes, length))
+        return refused(ImageFailure::DecodeFailed, "16-bit PNM, which the decoder garbles", width, height);
 
-    if (sixteenBitPnm(bytes, length)) {
-        image.failure = ImageFailure::DecodeFailed;
-        image.reason = "16-bit PNM, which the decoder garbles";
-        return image;
-    }
-
+    int decodedWidth = 0, decodedHeight = 0;
     std::unique_ptr<std::uint8_t, void (*)(void*)> pixels{
-        stbi_load_from_memory(bytes, length, &width, &height, &channelsInFile, 4), stbi_image_free};
-    if (!pixels) {
-        image.failure = tRefused ? ImageFailure::OverBudget : ImageFailure::DecodeFailed;
-        if (const char* reason = stbi_failure_reason()) image.reason = reason;
-        return image;
-    }
+        stbi_load_from_memory(bytes, length, &decodedWidth, &decodedHeight, &channelsInFile, 4), stbi_image_free};
+    if (!pixels)
+        return refused(tRefused ? ImageFailure::OverBudget : ImageFailure::DecodeFailed, stbi_failure_reason(), width,
+                       height);
     // The decoder has the last word on the size; hold it to the same bound.
-    image.width = width;
-    image.height = height;
-    if (beyondTextureSide(width, height)) {
-        image.failure = ImageFailure::TooLarge;
-        return image;
-    }
+    if (beyondTextureSide(decodedWidth, decodedHeight))
+        return refused(ImageFailure::TooLarge, nullptr, decodedWidth, decodedHeight);
+    DecodedImage image;
+    image.width = decodedWidth;
+    image.height = decodedHeight;
     image.data = std::move(pixels);
     image.failure = ImageFailure::None;
     return image;
