@@ -15,15 +15,6 @@ void putBigEndian32(std::string& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
-void putBigEndian16(std::string& out, std::uint16_t v) {
-    out.push_back(static_cast<char>(v >> 8));
-    out.push_back(static_cast<char>(v & 0xFF));
-}
-
-void putLittle(std::string& out, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 std::string chunk(const std::string& type, const std::string& data) {
     std::string out;
     putBigEndian32(out, static_cast<std::uint32_t>(data.size()));
@@ -75,67 +66,4 @@ std::string blankBitmapPng(std::uint32_t width, std::uint32_t height) {
 
     return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", compressed) +
            chunk("IEND", "");
-}
-
-std::vector<ClaimingHeader> headersClaiming(std::uint16_t width, std::uint16_t height) {
-    const std::string fourPixelBytes(4, '\x7F');
-    std::vector<ClaimingHeader> headers;
-
-    std::string bmp = "BM";  // file header, then a 40-byte info header: 24 bits, no compression
-    putLittle(bmp, 58, 4);
-    putLittle(bmp, 0, 4);
-    putLittle(bmp, 54, 4);
-    for (std::uint32_t v : {40u, std::uint32_t{width}, std::uint32_t{height}}) putLittle(bmp, v, 4);
-    putLittle(bmp, 1, 2);
-    putLittle(bmp, 24, 2);
-    for (std::uint32_t v : {0u, 0u, 2835u, 2835u, 0u, 0u}) putLittle(bmp, v, 4);
-    headers.push_back({"bmp", bmp + fourPixelBytes});
-
-    std::string tga(12, '\0');  // uncompressed true colour, top-down
-    tga[2] = 2;
-    putLittle(tga, width, 2);
-    putLittle(tga, height, 2);
-    tga += std::string("\x18\x20", 2);
-    headers.push_back({"tga", tga + fourPixelBytes});
-
-    headers.push_back({"pnm", "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" + fourPixelBytes});
-
-    std::string psd = std::string("8BPS\0\x01", 6) + std::string(6, '\0');  // RGB, 8 bits, raw
-    putBigEndian16(psd, 3);
-    putBigEndian32(psd, height);
-    putBigEndian32(psd, width);
-    putBigEndian16(psd, 8);
-    putBigEndian16(psd, 3);
-    psd += std::string(12, '\0') + std::string(2, '\0');
-    headers.push_back({"psd", psd + fourPixelBytes});
-
-    std::string gif = "GIF89a";  // no palette, one frame as large as the screen, then the end
-    putLittle(gif, width, 2);
-    putLittle(gif, height, 2);
-    gif += std::string(3, '\0') + ",";
-    putLittle(gif, 0, 4);
-    putLittle(gif, width, 2);
-    putLittle(gif, height, 2);
-    gif += std::string("\0\x02\x02\x4C\x01\0;", 7);
-    headers.push_back({"gif", gif});
-
-    headers.push_back({"hdr", "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(height) + " +X " +
-                                  std::to_string(width) + "\n" + fourPixelBytes});
-
-    std::string pic = std::string("\x53\x80\xF6\x34", 4) + std::string(84, '\0') + "PICT";  // one raw RGBA packet
-    putBigEndian16(pic, width);
-    putBigEndian16(pic, height);
-    pic += std::string(8, '\0') + std::string("\0\x08\0\xF0", 4);
-    headers.push_back({"pic", pic + fourPixelBytes});
-
-    std::string jpeg = "\xFF\xD8\xFF\xC0";  // baseline frame of three components, then the end
-    putBigEndian16(jpeg, 17);
-    jpeg += '\x08';
-    putBigEndian16(jpeg, height);
-    putBigEndian16(jpeg, width);
-    jpeg += std::string("\x03\x01\x11\0\x02\x11\0\x03\x11\0\xFF\xD9", 12);
-    headers.push_back({"jpeg", jpeg});
-
-    headers.push_back({"png", blankBitmapPng(width, height)});
-    return headers;
 }

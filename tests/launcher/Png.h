@@ -1,8 +1,7 @@
-// Image files for the launcher tests.
+// PNG files for the launcher tests.
 //
 //     std::string rgba = encodePng(280, 128, 4, pixels);   // 8-bit, any channel count
 //     std::string big = blankBitmapPng(20000, 20000);      // tiny file, huge image
-//     for (const ClaimingHeader& h : headersClaiming(8192, 8192)) ...  // every format
 #pragma once
 
 #include <cstdint>
@@ -15,11 +14,3 @@ std::string encodePng(int width, int height, int channels, const std::vector<std
 // A valid 1-bit grey PNG, all black: a few kilobytes even when it decodes to
 // gigabytes.
 std::string blankBitmapPng(std::uint32_t width, std::uint32_t height);
-
-// A few dozen bytes in one of the formats the decoder knows, whose header claims
-// width x height pixels and whose pixel data is all but missing.
-struct ClaimingHeader {
-    const char* format;
-    std::string bytes;
-};
-std::vector<ClaimingHeader> headersClaiming(std::uint16_t width, std::uint16_t height);
