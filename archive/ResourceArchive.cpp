@@ -95,6 +95,8 @@ bool isSoundZip(std::uint64_t fileSize, const ArchiveReadAt& readAt, std::unorde
     const std::uint64_t directorySize = little(end + 12, 4);
     const std::uint64_t directoryOffset = little(end + 16, 4);
     if (little(end + 4, 2) != 0 || little(end + 6, 2) != 0 || little(end + 8, 2) != entries) return false;
+    // zziplib does not open a directory without entries.
+    if (entries == 0) return false;
     if (at + kEndRecordSize + little(end + 20, 2) != tailSize) return false;
     if (directoryOffset + directorySize > tailStart + at) return false;
 

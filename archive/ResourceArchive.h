@@ -20,7 +20,9 @@
 // other than stored/deflated, and one whose own headers disagree with the file
 // (sizes, offsets, a zip64 marker) return null; the other entries are served. Names match exactly
 // (case-sensitive, folder part included). A read that comes up short keeps the
-// pre-fill (spaces for text, zero bytes for binary) for what was not delivered.
+// pre-fill (spaces for text, zero bytes for binary) for what was not delivered;
+// a deflated entry whose data fails to inflate or is cut short reads whole as
+// empty, never as the part before the damage.
 #pragma once
 
 #include <cstddef>

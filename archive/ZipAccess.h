@@ -64,7 +64,9 @@ void closeZipDirectory(ArchiveDirectory* directory);
 // The entry named exactly `name` (a C string, matched byte for byte), or null.
 ArchiveFile* openZipEntry(ArchiveDirectory* directory, const char* name);
 // Puts the read position back at the entry's start and returns its size, or -1
-// when the size cannot be known.
+// when the size cannot be known: a deflated entry whose data fails to inflate
+// or is cut short before its size has none (data that ends cleanly before it
+// keeps the size the directory gives).
 std::int64_t rewindZipEntry(ArchiveFile* file);
 // Reads up to `bytes` at the current position; the count read, or -1 on an error.
 std::int64_t readZipEntry(ArchiveFile* file, void* destination, std::size_t bytes);

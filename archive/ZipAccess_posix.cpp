@@ -2,6 +2,7 @@
 
 #include <zzip/zzip.h>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -27,6 +28,27 @@ bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t length
         length -= static_cast<std::size_t>(got);
     }
     return true;
+}
+
+// zziplib's seek to the end of a deflated entry inflates up to it, but where
+// the data fails or is cut short it stops there and takes that place for the
+// end: a whole-entry read would then get the part before the damage as if it
+// were all. So the entry is inflated here instead, and one whose data fails
+// before its size has no size. Data that ends cleanly before it keeps the size
+// the directory gives, and the read the pre-fill for the rest.
+std::int64_t rewindDeflated(ZZIP_FILE* file, zzip_ssize_t size) {
+    zzip_seek(file, 0, SEEK_SET);
+    char scratch[16 * 1024];
+    zzip_ssize_t total = 0;
+    while (total < size) {
+        const zzip_ssize_t want = std::min<zzip_ssize_t>(size - total, sizeof scratch);
+        const zzip_ssize_t got = zzip_read(file, scratch, static_cast<zzip_size_t>(want));
+        if (got < 0) return -1;
+        if (got == 0) break;
+        total += got;
+    }
+    zzip_seek(file, 0, SEEK_SET);
+    return size < 0 ? -1 : static_cast<std::int64_t>(size);
 }
 
 }  // namespace
@@ -59,6 +81,8 @@ ArchiveFile* openZipEntry(ArchiveDirectory* directory, const char* name) {
 }
 
 std::int64_t rewindZipEntry(ArchiveFile* file) {
+    ZZIP_STAT entry{};
+    if (zzip_file_stat(zzip(file), &entry) == 0 && entry.d_compr != 0) return rewindDeflated(zzip(file), entry.st_size);
     zzip_seek(zzip(file), 0, SEEK_END);
     const zzip_off_t end = zzip_tell(zzip(file));
     zzip_seek(zzip(file), 0, SEEK_SET);

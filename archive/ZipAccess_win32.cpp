@@ -24,6 +24,8 @@ struct ArchiveFile {
     ZipEntryPlace place;
     z_stream inflater{};
     bool inflating = false;  // inflater set up (deflated entries only)
+    bool ended = false;      // the deflate stream came to its end
+    int sound = -1;          // deflated: whether the data inflates without failing (-1 not known yet)
     std::uint64_t packedRead = 0;
     std::uint64_t delivered = 0;
     std::vector<unsigned char> input;
@@ -48,28 +50,57 @@ std::int64_t readStored(ArchiveFile& entry, unsigned char* out, std::size_t byte
 
 std::int64_t readDeflated(ArchiveFile& entry, unsigned char* out, std::size_t bytes) {
     std::size_t got = 0;
-    while (got < bytes) {
-        z_stream& z = entry.inflater;
+    z_stream& z = entry.inflater;
+    while (got < bytes && !entry.ended) {
         if (z.avail_in == 0) {
             const std::uint64_t left = entry.place.packedSize - entry.packedRead;
-            if (left == 0) break;  // cut short: what came out is all there is
             const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kInputChunk));
-            if (readSome(entry.file, entry.place.dataOffset + entry.packedRead, entry.input.data(), want) != want)
-                return -1;
-            entry.packedRead += want;
-            z.next_in = entry.input.data();
-            z.avail_in = static_cast<uInt>(want);
+            if (want > 0) {
+                if (readSome(entry.file, entry.place.dataOffset + entry.packedRead, entry.input.data(), want) != want)
+                    return -1;
+                entry.packedRead += want;
+                z.next_in = entry.input.data();
+                z.avail_in = static_cast<uInt>(want);
+            }
         }
         z.next_out = out + got;
         z.avail_out = static_cast<uInt>(std::min<std::size_t>(bytes - got, UINT_MAX));
         const uInt before = z.avail_out;
         const int status = inflate(&z, Z_NO_FLUSH);
         got += before - z.avail_out;
-        if (status == Z_STREAM_END) break;
-        if (status == Z_BUF_ERROR && z.avail_in == 0) continue;  // wants more input
-        if (status != Z_OK) return -1;
+        if (status == Z_STREAM_END) entry.ended = true;
+        // No progress with all the entry's data taken in is a stream cut short;
+        // like a damaged one, it fails the read, whatever came out of it so far
+        // (as zziplib's reads do), instead of handing out a short count.
+        else if (status != Z_OK) return -1;
     }
     return static_cast<std::int64_t>(got);
+}
+
+bool restart(ArchiveFile& file) {
+    if (file.inflating && inflateReset(&file.inflater) != Z_OK) return false;
+    file.inflater.avail_in = 0;
+    file.ended = false;
+    file.packedRead = 0;
+    file.delivered = 0;
+    return true;
+}
+
+// zziplib finds a deflated entry's end by inflating the whole entry; so does
+// this. Data that fails, or is cut short, before the entry's size gives it no
+// size, so a whole-entry read gets nothing rather than zeros (or the part before
+// the damage). Data that ends cleanly before the size keeps it, and the read
+// the pre-fill for the rest, as on Linux.
+bool inflatesWithoutFailing(ArchiveFile& file) {
+    std::vector<unsigned char> scratch(kInputChunk);
+    std::uint64_t total = 0;
+    while (total < file.place.size && !file.ended) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(file.place.size - total, scratch.size()));
+        const std::int64_t got = readDeflated(file, scratch.data(), want);
+        if (got < 0) return false;
+        total += static_cast<std::uint64_t>(got);
+    }
+    return true;
 }
 
 }  // namespace
@@ -116,10 +147,12 @@ ArchiveFile* openZipEntry(ArchiveDirectory* directory, const char* name) {
 }
 
 std::int64_t rewindZipEntry(ArchiveFile* file) {
-    if (file->inflating && inflateReset(&file->inflater) != Z_OK) return -1;
-    file->inflater.avail_in = 0;
-    file->packedRead = 0;
-    file->delivered = 0;
+    if (!restart(*file)) return -1;
+    if (file->inflating && file->sound < 0) {
+        file->sound = inflatesWithoutFailing(*file) ? 1 : 0;
+        if (!restart(*file)) return -1;
+    }
+    if (file->sound == 0) return -1;
     return static_cast<std::int64_t>(file->place.size);
 }
 

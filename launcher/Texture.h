@@ -8,9 +8,10 @@
 // while the creating context is current. Not copyable.
 //
 // Failure: a missing entry, or bytes that decodeImage refuses (not an image,
-// larger than kMaxTextureSide a side, a PNG whose chunks run past its end),
-// leave a valid texture name without storage; nothing is reported. The archive
-// handle is always closed.
+// larger than kMaxTextureSide a side, a PNG whose chunks run past its end, a
+// header claiming more than the entry's decode budget), leave a valid texture
+// name without storage; nothing is reported. The archive handle is always
+// closed.
 #pragma once
 
 #include "ImageDecode.h"

@@ -1,5 +1,6 @@
 #include "SyncTrack.h"
 
+#include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cmath>
@@ -222,20 +223,30 @@ double getValue(const SyncTrack* track, double row) {
     // interpolate; the value jumps there instead of dividing by zero.
     if (span == 0) return k0.value;
     const double t = (row - k0.row) / static_cast<double>(span);
-    const double d = k1.value - k0.value;
+    // Widened before subtracting: two finite floats of opposite sign near the
+    // ends of the float range differ by more than a float holds.
+    const double from = k0.value;
+    const double d = static_cast<double>(k1.value) - from;
 
+    double s = 0.0;
     switch (k0.type) {
     case Linear:
-        return k0.value + d * t;
-    case Smooth: {
-        const double s = (3.0 - (t + t)) * (t * t);
-        return k0.value + d * s;
-    }
-    case Ramp: {
-        const double s = std::pow(t, 2.0);
-        return k0.value + d * s;
-    }
+        s = t;
+        break;
+    case Smooth:
+        s = (3.0 - (t + t)) * (t * t);
+        break;
+    case Ramp:
+        s = std::pow(t, 2.0);
+        break;
     default:
         return 0.0;
     }
+    // Callers round the value to float. Between ordered keys it lies between
+    // them; keys out of order can make a segment run past its end key (t is
+    // then in (-1, 0)), so finite keys are held to the float range here. An
+    // infinite key (or NaN) reads as it did.
+    const double value = from + d * s;
+    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    return std::isinf(value) ? value : std::clamp(value, -kFloatMax, kFloatMax);
 }

@@ -144,6 +144,54 @@ TEST_F(CorruptArchiveTest, OneBadEntryIsRefusedAndTheRestIsServed) {
     EXPECT_EQ(outcome.largestRead, zeros.size());
 }
 
+// A deflated entry whose data fails to inflate or is cut short gives no bytes
+// to the whole-entry reads (not the part before the damage as if it were all);
+// data that goes on past the entry's size is read up to it. The other entries
+// are served as written.
+TEST_F(CorruptArchiveTest, DeflatedEntryIsServedWholeOrNotAtAll) {
+    std::string content;
+    for (int i = 0; i < 5000; ++i) content += static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    const std::string shader = "#version 460 core\nvoid main() {}\n";
+    writeZip(dir / "zyr.dat", {{"fs.glsl", shader, ZipMethod::Stored}, {"entry", content, ZipMethod::Deflated}});
+    const std::string written = readFile(dir / "zyr.dat");
+    const ZipLayout layout = zipLayout(written);
+    const std::size_t central = layout.central[1], local = layout.local[1];
+    const std::uint32_t packed = zipGet(written, central + 20, 4);
+    const auto sizes = [&](std::string zip, std::uint32_t newPacked, std::uint32_t newSize) {
+        for (const auto& [header, offset] : {std::pair{central, 20}, std::pair{local, 18}}) {
+            zipPut(zip, header + offset, 4, newPacked);
+            zipPut(zip, header + offset + 4, 4, newSize);
+        }
+        return zip;
+    };
+    std::string invalidBlock = written;
+    invalidBlock[entryDataOffset(written, "entry")] = '\x07';  // a last block of the reserved type
+    struct Case {
+        const char* what;
+        std::string zip;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"as written", written, content},
+        {"data that fails at once", invalidBlock, ""},
+        {"data cut short", sizes(written, packed - 9, 5000), ""},
+        {"data going on past the size", sizes(written, packed, 4000), content.substr(0, 4000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(dir / "zyr.dat", c.zip);
+        ResourceArchive archive(dir / "zyr.dat");
+        ArchiveFile* entry = archive.openFile("entry");
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(archive.readText(entry), c.expected);
+        const std::vector<std::uint8_t> bytes = archive.readBytes(entry);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.expected);
+        ArchiveFile* text = archive.openFile("fs.glsl");
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(archive.readText(text), shader);
+    }
+}
+
 // zziplib opens the first entry of a name, so that is the one judged: a bad
 // duplicate behind a good one changes nothing, a bad one in front hides the name.
 TEST_F(CorruptArchiveTest, OnlyTheFirstEntryOfANameIsJudged) {

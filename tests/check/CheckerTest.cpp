@@ -1,6 +1,7 @@
 // zyr-check in-process, against real GL: a clean archive passes without a
 // word; every way of breaking it is reported once, with its severity.
 #include "CheckFixture.h"
+#include "Desktop.h"
 
 #include "Mp3.h"
 #include "ReportFormat.h"
@@ -582,6 +583,14 @@ TEST_F(MediaProblems, TheLogo) {
     // So large the decoder refuses the header itself.
     content.set("zyr.png", pngHeaderOnly(100000, 100000));
     EXPECT_TRUE(onlyFinding(check(content), "logo.undecodable", Severity::Error));
+
+    // 58 bytes of BMP header claiming a gibibyte of pixels: refused at the
+    // launcher's decode budget, and said so.
+    content.set("zyr.png", readFile(sourceDir() / "tests/fuzz/corpus/logo/header_claims_16384_square.bmp"));
+    report = check(content);
+    ASSERT_TRUE(onlyFinding(report, "logo.too-large", Severity::Error)) << describe(report);
+    EXPECT_THAT(report.findings[0].message, HasSubstr("16384 x 16384 pixels from 58 bytes"));
+    EXPECT_FALSE(report.logo.decodable);
 }
 
 }  // namespace

@@ -4,12 +4,13 @@
 //     fuzzCheck(parsed == expected, "round trip changed the tracks");
 //     for (const std::string& name : listEntries(file, 64)) ...   // an archive's names
 //
-// scratchFile writes to one file per process under the temporary folder,
-// rewritten on every call and removed at exit. fuzzCheck aborts with the
-// message, so a broken property is a finding with its input kept.
+// scratchFile writes to one file per process, in memory, rewritten on every
+// call. fuzzCheck aborts with the message, so a broken property is a finding
+// with its input kept.
 #pragma once
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <zzip/zzip.h>
 
@@ -22,20 +23,21 @@
 #include <vector>
 
 inline const std::filesystem::path& scratchFile(const std::uint8_t* data, std::size_t size) {
-    static const std::filesystem::path path = [] {
-        std::filesystem::path p =
-            std::filesystem::temp_directory_path() / ("tessaran-fuzz-" + std::to_string(::getpid()) + ".bin");
-        static const std::string removeAtExit = p.string();
-        std::atexit([] { std::remove(removeAtExit.c_str()); });
-        return p;
-    }();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
+    // A file in memory, named through this process's own descriptor: the name is
+    // the same in every run (the pid in it would reach the fuzzer's dictionary
+    // through the string compares on the path, and a fixed-seed run would no
+    // longer repeat), yet no two processes share the file.
+    static const int fd = ::memfd_create("tessaran-fuzz", MFD_CLOEXEC);
+    static const std::filesystem::path path = "/proc/self/fd/" + std::to_string(fd);
+    if (fd < 0 || ::ftruncate(fd, 0) != 0) {
         std::perror("fuzz: scratch file");
         std::abort();
     }
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-    std::fclose(file);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t wrote = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (wrote <= 0) std::abort();
+        done += static_cast<std::size_t>(wrote);
+    }
     return path;
 }
 

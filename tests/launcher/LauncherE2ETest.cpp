@@ -122,16 +122,32 @@ TEST_F(LauncherE2E, ClosingTheWindowEndsTheProgram) {
     expectLeftWithoutPresenting();
 }
 
-// Without a logo the launcher works all the same.
+// Without a logo the launcher works all the same, and a logo whose header claims
+// 16384 x 16384 pixels (a 58-byte BMP, which the decoder would fill with a
+// gibibyte of missing pixels) costs what no logo costs.
 TEST_F(LauncherE2E, MissingOrBrokenLogoStillLaunches) {
-    for (const std::vector<ZipEntry>& entries :
-         {std::vector<ZipEntry>{}, std::vector<ZipEntry>{{"zyr.png", "not a picture"}}}) {
-        SCOPED_TRACE(entries.empty() ? "missing" : "broken");
-        const auto id = start(entries);
+    const std::string bmp = readFile(sourceDir() / "tests/fuzz/corpus/logo/header_claims_16384_square.bmp");
+    ASSERT_EQ(bmp.size(), 58u);
+    struct Case {
+        const char* label;
+        std::vector<ZipEntry> entries;
+    };
+    long long peaks[3][2] = {};
+    const Case cases[] = {{"missing", {}}, {"broken", {{"zyr.png", "not a picture"}}}, {"bmp", {{"zyr.png", bmp}}}};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(cases[i].label);
+        const auto id = start(cases[i].entries);
         ASSERT_TRUE(id);
         EXPECT_EQ(x.screenshot().pixel(kLauncher.x + 140, kLauncher.y + 60), 0x000000u);
+        peaks[i][0] = program->memoryKiB("VmPeak").value_or(-1);
+        peaks[i][1] = program->memoryKiB("VmHWM").value_or(-1);
         x.click(kQuitX, kQuitY);
         expectLeftWithoutPresenting();
+    }
+    for (int m = 0; m < 2; ++m) {
+        ASSERT_GT(peaks[0][m], 0);
+        EXPECT_LT(peaks[2][m] - peaks[0][m], 64 * 1024) << (m == 0 ? "reserved" : "held") << " KiB without a logo "
+                                                        << peaks[0][m] << ", with the BMP header " << peaks[2][m];
     }
 }
 

@@ -291,6 +291,17 @@ std::string Program::errorOutput() const {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::optional<long long> Program::memoryKiB(const std::string& field) const {
+    if (status_ || pid_ <= 0) return std::nullopt;
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string key;
+    while (status >> key) {
+        long long kib = 0;
+        if (key == field + ":" && status >> kib) return kib;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> waitForLauncher(const Xvfb& x, std::chrono::milliseconds timeout) {
     const auto id = x.waitForWindow("ZYR", timeout);
     if (!id) return std::nullopt;

@@ -76,6 +76,9 @@ public:
     bool running();
     void signal(int number);          // kill(2) to the program while it runs
     std::string errorOutput() const;  // what it wrote to stderr so far
+    // A figure of the running program's /proc status in KiB ("VmPeak" for the
+    // most it ever reserved, "VmHWM" for the most it held), or nullopt.
+    std::optional<long long> memoryKiB(const std::string& field) const;
 
 private:
     int pid_ = -1;

@@ -150,9 +150,9 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"between_keys_exact_row", kThree, 7.5, 7.5},
         ValueCase{"floored_row_hits_key", kThree, 8.5, 7.5},
         ValueCase{"last_key", kThree, 16.0, 0.0},
-        // d is a single-precision difference, widened afterwards.
-        ValueCase{"float_difference", {{0, 0.1f, Linear}, {1, 0.3f, Step}}, 0.5,
-                  static_cast<double>(0.1f) + static_cast<double>(0.3f - 0.1f) * 0.5}),
+        // d is the difference of the widened values.
+        ValueCase{"double_difference", {{0, 0.1f, Linear}, {1, 0.3f, Step}}, 0.5,
+                  static_cast<double>(0.1f) + (static_cast<double>(0.3f) - static_cast<double>(0.1f)) * 0.5}),
     [](const auto& info) { return std::string(info.param.label); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -221,6 +221,34 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"negative_type_on_the_repeated_row", {{0, 0.0f, Linear}, {4, 1.0f, Linear}, {8, 4.0f, -1}, {8, 5.0f, Step}}, 8.0, 0.0},
         ValueCase{"step_on_the_repeated_row", {{0, 0.0f, Linear}, {4, 1.0f, Linear}, {8, 4.0f, Step}, {8, 5.0f, Step}}, 8.5, 4.0}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// Finite keys at opposite ends of the float range: their difference overflows a
+// float, and a segment of keys out of order runs past its end key. Callers round
+// to float, which must stay finite.
+TEST(GetValueTest, FiniteKeysAtTheEndsOfTheFloatRangeStayFiniteAsFloats) {
+    constexpr float kBig = std::numeric_limits<float>::max();
+    for (const KeyType type : {Linear, Smooth, Ramp}) {
+        SCOPED_TRACE(type);
+        std::vector<SyncKey> ordered{{0, -kBig, type}, {2, kBig, Step}};
+        const SyncTrack crossing{nullptr, ordered.data(), 2};
+        for (double row : {0.0, 0.5, 1.0, 1.999999}) {
+            const double value = getValue(&crossing, row);
+            EXPECT_TRUE(std::isfinite(static_cast<float>(value))) << row << ": " << value;
+            EXPECT_GE(value, -kBig);
+            EXPECT_LE(value, kBig);
+        }
+        // Row 8.9 finds key 1 exactly; its next key lies a row before it, so
+        // t = -0.9: linear and smooth run far past either key.
+        std::vector<SyncKey> unordered{{0, 0.0f, Linear}, {8, kBig, type}, {7, -kBig, Step}};
+        const SyncTrack backwards{nullptr, unordered.data(), 3};
+        const double value = getValue(&backwards, 8.9);
+        EXPECT_GE(value, -kBig);
+        EXPECT_LE(value, kBig);
+    }
+    std::vector<SyncKey> linear{{0, -kBig, Linear}, {2, kBig, Step}};
+    const SyncTrack halfway{nullptr, linear.data(), 2};
+    EXPECT_EQ(getValue(&halfway, 1.0), 0.0);
+}
 
 TEST(GetValueTest, TrackWithoutKeysIsZero) {
     const SyncTrack empty{nullptr, nullptr, 0};

@@ -4,20 +4,12 @@
 #include "ResourceArchive.h"
 #include "ImageDecode.h"
 
-#include <stb/stb_image.h>
-
-#include <algorithm>
-#include <climits>
-#include <memory>
+#include <string>
 
 namespace {
 
 constexpr const char* kSoundtrack = "soundtrack.mp3";
 constexpr const char* kLogo = "zyr.png";
-
-struct PixelsDeleter {
-    void operator()(stbi_uc* pixels) const { stbi_image_free(pixels); }
-};
 
 }  // namespace
 
@@ -69,46 +61,37 @@ void checkLogo(ResourceArchive& archive, CheckReport& report) {
         report.add(Severity::Error, "logo.undecodable", kLogo, "does not decode as an image (" + why +
                                                                    "): the launcher shows no logo");
     };
-    if (bytes->empty() || bytes->size() > static_cast<std::size_t>(INT_MAX)) {
-        undecodable(bytes->empty() ? "empty file" : "too large");
+    // The launcher's own decode, with its bounds: what it refuses, the checker reports.
+    const DecodedImage image = decodeImage(bytes->data(), bytes->size());
+    logo.width = image.width;
+    logo.height = image.height;
+    const std::string size = std::to_string(image.width) + " x " + std::to_string(image.height) + " pixels";
+    switch (image.failure) {
+    case ImageFailure::None:
+        break;
+    case ImageFailure::NotAnImage:
+        undecodable(image.reason.empty() ? "unknown format" : image.reason);
         return;
-    }
-    if (!pngChunksFit(bytes->data(), bytes->size())) {
+    case ImageFailure::DamagedPng:
         undecodable("a PNG chunk runs past the end of the file");
         return;
-    }
-    const int length = static_cast<int>(bytes->size());
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    // The header first: it alone may ask for an enormous allocation, which the
-    // player refuses beyond kMaxTextureSide and so does the checker.
-    if (!stbi_info_from_memory(bytes->data(), length, &width, &height, &channels)) {
-        const char* reason = stbi_failure_reason();
-        undecodable(reason ? reason : "unknown format");
+    case ImageFailure::DecodeFailed:
+        undecodable(image.reason.empty() ? "decoder failed" : image.reason);
         return;
-    }
-    logo.width = width;
-    logo.height = height;
-    if (width <= 0 || height <= 0 || width > kMaxTextureSide || height > kMaxTextureSide) {
+    case ImageFailure::TooLarge:
         report.add(Severity::Error, "logo.too-large", kLogo,
-                   std::to_string(width) + " x " + std::to_string(height) + " pixels: beyond " +
-                       std::to_string(kMaxTextureSide) + " a side, the launcher shows no logo");
+                   size + ": beyond " + std::to_string(kMaxTextureSide) + " a side, the launcher shows no logo");
         return;
-    }
-    const std::unique_ptr<stbi_uc, PixelsDeleter> pixels(
-        stbi_load_from_memory(bytes->data(), length, &width, &height, &channels, 4));
-    if (!pixels) {
-        const char* reason = stbi_failure_reason();
-        undecodable(reason ? reason : "decoder failed");
+    case ImageFailure::OverBudget:
+        report.add(Severity::Error, "logo.too-large", kLogo,
+                   size + " from " + std::to_string(bytes->size()) + " bytes: decoding would take more than the " +
+                       std::to_string(decodeBudget(bytes->size()) >> 20) +
+                       " MiB a file of this size may, the launcher shows no logo");
         return;
     }
     logo.decodable = true;
-    logo.width = width;
-    logo.height = height;
-    if (width != kLogoWidth || height != kLogoHeight) {
+    if (image.width != kLogoWidth || image.height != kLogoHeight) {
         report.add(Severity::Warning, "logo.size", kLogo,
-                   std::to_string(width) + " x " + std::to_string(height) + " pixels, shown stretched to " +
-                       std::to_string(kLogoWidth) + " x " + std::to_string(kLogoHeight));
+                   size + ", shown stretched to " + std::to_string(kLogoWidth) + " x " + std::to_string(kLogoHeight));
     }
 }
