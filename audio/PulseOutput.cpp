@@ -56,14 +56,14 @@ public:
             pa_context_get_state(context_) != PA_CONTEXT_READY)
             return false;
 
-        const pa_sample_spec spec{PA_SAMPLE_S16NE, rate_, 2};
+        const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, rate_, 2};
         pa_threaded_mainloop_lock(loop_);
-        stream_ = pa_stream_new(context_, "Soundtrack", &spec, nullptr);
+        stream_ = pa_stream_new(context_, "Soundtrack", &sampleFormat, nullptr);
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kQueueMicroseconds, &spec));
+        attributes.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kQueueMicroseconds, &sampleFormat));
         attributes.prebuf = static_cast<std::uint32_t>(-1);
-        attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kBlockMicroseconds, &spec));
+        attributes.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kBlockMicroseconds, &sampleFormat));
         attributes.fragsize = static_cast<std::uint32_t>(-1);
         // The queue is the whole way to the sink's output; no interpolation
         // of the timing: the reports are the server's own.

@@ -187,13 +187,13 @@ MonitorRecorder::MonitorRecorder(const PrivatePulse& pulse) : state_(std::make_u
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
     }) && pa_context_get_state(s.context) == PA_CONTEXT_READY;
     if (ready) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, PrivatePulse::kRate, 2};
-        s.stream = pa_stream_new(s.context, "monitor", &spec, nullptr);
+        const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, PrivatePulse::kRate, 2};
+        s.stream = pa_stream_new(s.context, "monitor", &sampleFormat, nullptr);
         pa_stream_set_state_callback(s.stream, &State::onStream, &s);
         pa_stream_set_read_callback(s.stream, &State::onRead, &s);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
-        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &spec));
+        attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(5000, &sampleFormat));
         const std::string monitor = std::string(kSink) + ".monitor";
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
                                                           PA_STREAM_ADJUST_LATENCY);
