@@ -16,6 +16,9 @@
 // (its thread only: not the GL driver's threads nor the audio thread), median
 // over 300 frames, for the player's bare frame (Presentation::frame, same
 // archive and size) and for the studio with its HUD, and the difference.
+// With a song in the folder, last: the song saved 3 times (one ramp's level
+// toggled), and the wall time of every frame from each save until 60 frames
+// after the new music took over: the median and the longest.
 #include "ContentFolder.h"
 #include "EffectShader.h"
 #include "MemoryArchive.h"
@@ -114,6 +117,42 @@ std::vector<double> saveLatencies(zyr::studio::Studio& studio, const Toggle& tog
     return millis;
 }
 
+// Frames' wall times from a save of the song until 60 frames after the new
+// music took over, for each of `saves` saves.
+struct SongSwap {
+    std::vector<double> frames;  // every frame of every swap, ms
+    std::vector<double> swaps;   // save to the new music playing, ms
+};
+
+SongSwap songSwaps(zyr::studio::Studio& studio, const Toggle& toggle, int saves) {
+    SongSwap out;
+    std::string text = readText(toggle.file);
+    for (int save = 0; save < saves; ++save) {
+        for (int i = 0; i < 30; ++i) studio.frame();
+        const std::size_t before = studio.reloads();
+        text = toggled(text, toggle, save);
+        writeText(toggle.file, text);
+        const auto saved = Clock::now();
+        int after = -1;
+        while (after < 60) {
+            const auto start = Clock::now();
+            studio.frame();
+            const auto end = Clock::now();
+            out.frames.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+            if (after >= 0) {
+                ++after;
+            } else if (studio.reloads() != before) {
+                after = 0;
+                out.swaps.push_back(std::chrono::duration<double, std::milli>(end - saved).count());
+            } else if (end - saved > std::chrono::seconds(60)) {
+                std::fprintf(stderr, "bench_StudioBench: no new song within 60 s\n");
+                std::exit(1);
+            }
+        }
+    }
+    return out;
+}
+
 double compileMillis(const std::string& source) {
     std::vector<double> millis;
     for (int i = 0; i < kSaves; ++i) {
@@ -195,8 +234,16 @@ int main(int argc, char** argv) {
         const double compile = compileMillis(readText(folder / "fs.glsl"));
         std::printf("  %-10s %8.1f ms  %8.1f ms   (build and first draw alone %.1f ms; the rest %.1f ms)\n", "shader",
                     median(ms), *std::max_element(ms.begin(), ms.end()), compile, median(ms) - compile);
+        const Toggle song{folder / "song" / "arrangement.song", "ramp bass level 0.3 0.3", "ramp bass level 0.3 0.31"};
+        if (fs::exists(song.file)) {
+            const SongSwap swap = songSwaps(studio, song, 3);
+            std::printf("a new song taking over (3 saves; every frame from the save to 60 frames after it plays):\n");
+            std::printf("  save to new music %8.0f ms (median)\n  frames: median %.2f ms, longest %.2f ms (%.1f x the median)\n",
+                        median(swap.swaps), median(swap.frames), *std::max_element(swap.frames.begin(), swap.frames.end()),
+                        *std::max_element(swap.frames.begin(), swap.frames.end()) / median(swap.frames));
+        }
         std::printf("frame loop thread CPU per frame (median of %d):\n", kFrames);
-        std::printf("  player's bare frame  %6.3f ms\n  studio with HUD      %6.3f ms\n  above the bare frame %6.3f ms\n",
+        std::printf("  player's bare frame  %6.3f ms\n  studio (HUD, timeline) %4.3f ms\n  above the bare frame %6.3f ms\n",
                     bare, withHud, withHud - bare);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_StudioBench: %s\n", error.what());
