@@ -13,6 +13,7 @@
 #include "Timeline.h"
 #include "TimelinePanel.h"
 #include "Transport.h"
+#include "Waveform.h"
 
 #include <imgui.h>
 
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
     const double seconds = kSongRows / (170.0 / 60.0 * kRowsPerBeat);
     std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * 44100.0) * 2);
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(std::sin(i * 0.01) * 20000.0);
-    panel.setWaveform(samples, 2, 44100, 170.0 / 60.0 * kRowsPerBeat);
+    panel.setPeaks(rowPeaks(samples, 2, 44100, 170.0 / 60.0 * kRowsPerBeat));
 
     const TimelineFrame frame{1000.0, kSongRows, true, &transport};
     const float w = static_cast<float>(width);

@@ -32,19 +32,6 @@ void text(ImDrawList* list, float x, float y, ImU32 colour, const char* s) { lis
 
 }  // namespace
 
-void TimelinePanel::setWaveform(const std::vector<std::int16_t>& samples, unsigned channels, unsigned frequency,
-                                double rowsPerSecond) {
-    peaks_.clear();
-    if (channels == 0 || frequency == 0 || rowsPerSecond <= 0.0) return;
-    const std::size_t frames = samples.size() / channels;
-    const double framesPerRow = frequency / rowsPerSecond;
-    peaks_.assign(static_cast<std::size_t>(std::ceil(frames / framesPerRow)) + 1, 0.0f);
-    for (std::size_t i = 0; i < frames * channels; ++i) {
-        const auto row = static_cast<std::size_t>(static_cast<double>(i / channels) / framesPerRow);
-        peaks_[row] = std::max(peaks_[row], std::abs(static_cast<float>(samples[i])) / 32768.0f);
-    }
-}
-
 void TimelinePanel::showRows(double first, double last, float width) {
     const float span = std::max(1.0f, width - TimelineLayout::kNameWidth);
     view_.firstRow = first;
@@ -165,7 +152,8 @@ void TimelinePanel::drawLanes(const TimelineLayout& layout, const TimelineModel&
         if (selected) list->AddRectFilled(ImVec2(0.0f, rect.top), ImVec2(layout.right, rect.top + rect.height), kLaneSelected);
         list->AddLine(ImVec2(0.0f, rect.top + rect.height), ImVec2(layout.right, rect.top + rect.height), kRowLine);
         const char* suffix = lane.track.c_str() + std::min(lane.group.size(), lane.track.size());
-        std::snprintf(label.data(), label.size(), "  %s%s%s", suffix, lane.dirty() ? " *" : "", lane.readOnly ? " (ro)" : "");
+        std::snprintf(label.data(), label.size(), "  %s%s%s%s", suffix, lane.dirty() ? " *" : "", lane.readOnly ? " (ro)" : "",
+                      lane.orphan ? " (no export)" : "");
         text(list, 4.0f, rect.top + 1.0f, lane.readOnly ? kReadOnly : kText, label.data());
 
         float low = 0.0f;

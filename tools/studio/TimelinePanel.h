@@ -5,7 +5,7 @@
 //
 // Use (inside an ImGui frame, once per frame):
 //     TimelinePanel panel;
-//     panel.setWaveform(samples, channels, frequency, rowsPerSecond);  // once per song
+//     panel.setPeaks(waveformPeaks(mp3, rowsPerSecond));   // once per song (Waveform.h)
 //     TimelineFrame in{row, lengthRows, paused, &transport};
 //     if (auto row = panel.draw(model, in, width, height)) seek(*row);
 //
@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace zyr::studio {
@@ -41,9 +42,8 @@ struct TimelineFrame {
 
 class TimelinePanel {
 public:
-    // Peaks of the decoded music, one per row (the largest magnitude of any
-    // sample in it, 0 to 1).
-    void setWaveform(const std::vector<std::int16_t>& samples, unsigned channels, unsigned frequency, double rowsPerSecond);
+    // The music's peaks, one per row, 0 to 1.
+    void setPeaks(std::vector<float> peaks) { peaks_ = std::move(peaks); }
 
     // Draws the panel into the current ImGui frame and handles the pointer;
     // returns a row to seek to when the ruler asked for one.
