@@ -3,6 +3,7 @@
 #include "Song.h"
 #include "Tempo.h"
 #include "Waveform.h"
+#include "WorkerPriority.h"
 
 #include <exception>
 #include <system_error>
@@ -53,6 +54,7 @@ bool SongBuilder::busy() const {
 }
 
 void SongBuilder::work(std::stop_token stop) {
+    lowerThreadPriority();
     for (;;) {
         {
             std::unique_lock lock(mutex_);

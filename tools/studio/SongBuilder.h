@@ -11,6 +11,9 @@
 // and a build that starts makes every earlier result stale: take() hands out
 // only the result of the latest sources, never an older one in the meantime.
 //
+// The thread (and the encoder it starts) runs at a lower priority than the
+// frame loop.
+//
 // Ownership: the builder owns its thread; destruction waits for a build in
 // progress (it cannot be cut short) and drops its result.
 //

@@ -66,6 +66,7 @@ private:
     Stage stage_;
     Input input_;
     Overlays overlays_;
+    DrawListCache timelineCache_;
     Playhead playhead_;
     TrackEditor editor_;
     Inspector inspector_;
@@ -96,6 +97,7 @@ StudioSession::StudioSession(const StudioOptions& options)
     if (found) reloader_.buildShader(shader);
     const std::string parameters = readEntry(source_.archive(), kParameterEntry, found);
     if (found) inspector_.takeParameters(parameters);
+    panel_.setCache(&timelineCache_);
     panel_.setPeaks(waveformPeaks(source_.music(), static_cast<double>(kBeatsPerMinute) / 60.0 * kRowsPerBeat));
     playhead_.start(options.at);
 }

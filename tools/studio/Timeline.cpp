@@ -235,6 +235,8 @@ void TimelineModel::markSaved(const std::vector<std::string>& files) {
         lane.savedKeys = lane.keys;
         if (lane.file.empty()) lane.file = kNewTrackFile;
     }
+    // The lanes look different (no longer marked); their keys are as they were.
+    ++version_;
 }
 
 TimelineLayout timelineLayout(float width, float height) {

@@ -85,7 +85,7 @@ public:
     std::size_t dirtyCount() const;
     // The lanes of these files saved: what they hold now is what the disk holds.
     void markSaved(const std::vector<std::string>& files);
-    // Grows with every change of any lane's keys.
+    // Grows with every change of any lane's keys, and of what a lane shows.
     std::uint64_t version() const { return version_; }
 
 private:

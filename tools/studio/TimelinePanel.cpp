@@ -58,20 +58,27 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
                                         ImGuiWindowFlags_NoScrollWithMouse;
     std::optional<double> seek;
     if (ImGui::Begin("Timeline", nullptr, kFlags)) {
-        ImDrawList* list = ImGui::GetWindowDrawList();
-        // Grid, waveform and curves are axis-aligned or a pixel apart: smoothing
-        // their edges would cost most of the panel's time and show nothing.
-        list->Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
-        list->AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(width, layout.bottom), kBackground);
+        ImDrawList* window = ImGui::GetWindowDrawList();
+        window->Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
         laneRects(layout, model.lanes(), model.selected(), laneScroll_, rects_);
         seek = handlePointer(layout, model, frame);
         laneRects(layout, model.lanes(), model.selected(), laneScroll_, rects_);
-        drawRuler(layout, frame);
-        drawLanes(layout, model);
+        const ImVec2 origin(0.0f, layout.top);
+        const ImVec2 size(width, layout.bottom - layout.top);
+        if (!cache_) {
+            drawContent(*window, layout, model, frame);
+        } else {
+            const std::uint64_t key = contentKey(layout, model, frame);
+            if (!cache_->holds(key, origin, size)) {
+                drawContent(cache_->begin(origin, size), layout, model, frame);
+                cache_->end(key);
+            }
+            cache_->show(window);
+        }
         // The playhead over everything.
         const float x = layout.xOfRow(view_, frame.row);
         if (x >= layout.left && x <= layout.right)
-            list->AddLine(ImVec2(x, layout.top), ImVec2(x, layout.bottom), kPlayhead, 1.5f);
+            window->AddLine(ImVec2(x, layout.top), ImVec2(x, layout.bottom), kPlayhead, 1.5f);
         editPopup(model);
     }
     ImGui::End();
@@ -79,8 +86,29 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
     return seek;
 }
 
-void TimelinePanel::drawRuler(const TimelineLayout& layout, const TimelineFrame& frame) const {
-    ImDrawList* list = ImGui::GetWindowDrawList();
+void TimelinePanel::drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model,
+                                const TimelineFrame& frame) {
+    // Grid, waveform and curves are axis-aligned or a pixel apart: smoothing
+    // their edges would cost most of the panel's time and show nothing.
+    list.Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
+    list.AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(layout.right, layout.bottom), kBackground);
+    drawRuler(&list, layout, frame);
+    drawLanes(&list, layout, model);
+}
+
+std::uint64_t TimelinePanel::contentKey(const TimelineLayout& layout, const TimelineModel& model,
+                                        const TimelineFrame& frame) const {
+    KeyHash key;
+    key.add(layout.right).add(layout.top).add(layout.bottom).add(view_.firstRow).add(view_.rowsPerPixel).add(laneScroll_);
+    key.add(model.version()).add(model.selected()).add(model.selectedKey().value_or(~std::size_t{0}));
+    key.add(drag_ == Drag::Key).add(dragLow_).add(dragHigh_).add(peaksVersion_).add(frame.lengthRows);
+    const Transport& transport = *frame.transport;
+    key.add(transport.looping()).add(transport.loopStart()).add(transport.loopEnd());
+    for (const SongSection& section : transport.sections()) key.add(section.name.c_str()).add(section.startRow);
+    return key.value();
+}
+
+void TimelinePanel::drawRuler(ImDrawList* list, const TimelineLayout& layout, const TimelineFrame& frame) const {
     list->AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(layout.right, layout.rulerBottom), kRulerBackground);
     list->PushClipRect(ImVec2(layout.left, layout.top), ImVec2(layout.right, layout.bottom), true);
 
@@ -135,8 +163,7 @@ void TimelinePanel::drawRuler(const TimelineLayout& layout, const TimelineFrame&
     list->PopClipRect();
 }
 
-void TimelinePanel::drawLanes(const TimelineLayout& layout, const TimelineModel& model) {
-    ImDrawList* list = ImGui::GetWindowDrawList();
+void TimelinePanel::drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model) {
     const std::vector<Lane>& lanes = model.lanes();
     list->PushClipRect(ImVec2(0.0f, layout.waveBottom), ImVec2(layout.right, layout.bottom), true);
     const double firstRow = view_.firstRow;

@@ -21,6 +21,7 @@
 // Failure: none; input with nothing under it does nothing.
 #pragma once
 
+#include "DrawListCache.h"
 #include "Timeline.h"
 #include "Transport.h"
 
@@ -43,7 +44,13 @@ struct TimelineFrame {
 class TimelinePanel {
 public:
     // The music's peaks, one per row, 0 to 1.
-    void setPeaks(std::vector<float> peaks) { peaks_ = std::move(peaks); }
+    void setPeaks(std::vector<float> peaks) {
+        peaks_ = std::move(peaks);
+        ++peaksVersion_;
+    }
+    // Draws what it shows through cache (borrowed) from now on, so a frame
+    // that changes nothing of it draws one image.
+    void setCache(DrawListCache* cache) { cache_ = cache; }
 
     // Draws the panel into the current ImGui frame and handles the pointer;
     // returns a row to seek to when the ruler asked for one.
@@ -68,8 +75,11 @@ public:
     void showRows(double first, double last, float width);
 
 private:
-    void drawRuler(const TimelineLayout& layout, const TimelineFrame& frame) const;
-    void drawLanes(const TimelineLayout& layout, const TimelineModel& model);
+    void drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame);
+    // A digest of everything drawContent's drawing depends on.
+    std::uint64_t contentKey(const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame) const;
+    void drawRuler(ImDrawList* list, const TimelineLayout& layout, const TimelineFrame& frame) const;
+    void drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model);
     std::optional<double> handlePointer(const TimelineLayout& layout, TimelineModel& model, const TimelineFrame& frame);
     void editPopup(TimelineModel& model);
 
@@ -77,6 +87,8 @@ private:
     bool fitted_ = false;
     float laneScroll_ = 0.0f;
     std::vector<float> peaks_;
+    std::uint64_t peaksVersion_ = 0;
+    DrawListCache* cache_ = nullptr;
     std::vector<LaneRect> rects_;
     std::vector<ImVec2> points_;  // scratch of the curve polyline
 
