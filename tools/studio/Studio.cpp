@@ -54,7 +54,8 @@ public:
 private:
     void handleKeys();
     void run(const KeyCommand& command);
-    bool unsavedWork() const { return editor_.dirty() || inspector_.overrides() > 0; }
+    // What a close would lose: an archive's overrides have nowhere to go.
+    bool unsavedWork() const { return editor_.dirty() || (source_.isFolder() && inspector_.overrides() > 0); }
     std::string unsaved() const;
     void requestQuit();
     void guardClose();
@@ -76,6 +77,7 @@ private:
     bool timelineShown_ = true;
     bool overlaysHidden_ = false;
     bool prompting_ = false;       // asking Save, Discard or Cancel
+    std::string promptText_;       // what it would lose, as it was when asked
     bool closeConfirmed_ = false;  // the prompt answered: closing loses nothing untold
 };
 
@@ -185,7 +187,7 @@ void StudioSession::run(const KeyCommand& command) {
 std::string StudioSession::unsaved() const {
     std::vector<std::string> parts;
     if (editor_.dirty()) parts.push_back(editor_.unsaved());
-    if (const std::size_t n = inspector_.overrides()) parts.push_back(std::to_string(n) + (n == 1 ? " override" : " overrides") + " of fsshader.ini");
+    if (const std::size_t n = source_.isFolder() ? inspector_.overrides() : 0) parts.push_back(std::to_string(n) + (n == 1 ? " override" : " overrides") + " of fsshader.ini");
     std::string out;
     for (const std::string& part : parts) out += (out.empty() ? "" : "; ") + part;
     return out;
@@ -197,7 +199,8 @@ void StudioSession::requestQuit() {
         return;
     }
     prompting_ = true;
-    std::fprintf(stderr, "zyr-studio: unsaved edits: S save and quit, D discard and quit, C cancel (%s)\n", unsaved().c_str());
+    promptText_ = unsaved();
+    std::fprintf(stderr, "zyr-studio: unsaved edits: S save and quit, D discard and quit, C cancel (%s)\n", promptText_.c_str());
 }
 
 void StudioSession::guardClose() {
@@ -231,7 +234,7 @@ void StudioSession::drawOverlays() {
     overlays_.hud(playhead_, seconds);
     overlays_.problems(problems_, bottom);
     inspector_.draw({width, seconds, playhead_.row(), stage_.resolution()}, editor_.model());
-    if (prompting_) overlays_.quitPrompt(unsaved(), bottom);
+    if (prompting_) overlays_.quitPrompt(promptText_, bottom);
     overlays_.help();
     overlays_.end();
 }
