@@ -16,11 +16,12 @@
 // (its thread only: not the GL driver's threads nor the audio thread), median
 // over 300 frames, for the player's bare frame (Presentation::frame, same
 // archive and size) and for the studio with its HUD, and the difference.
-// With a song in the folder, last: the song saved 3 times (one ramp's level
-// toggled), and every frame from each save until 60 frames after the new music
-// took over: the median and the longest, in wall time and in the frame loop
-// thread's processor time (the song is built by a thread and a process that
-// share the machine's cores with the frame loop).
+// With a song in the folder, before the other saves, while the music plays:
+// the song saved 3 times (one ramp's level toggled), and every frame from each
+// save until 60 frames after the new music took over: the median and the
+// longest, in wall time and in the frame loop thread's processor time (the
+// song is built by a thread and a process that share the machine's cores with
+// the frame loop).
 #include "ContentFolder.h"
 #include "EffectShader.h"
 #include "MemoryArchive.h"
@@ -227,6 +228,19 @@ int main(int argc, char** argv) {
         const double withHud = frameCpuMillis([&] { studio.frame(); });
 
         std::printf("zyr-studio on %s, picture %s, %d saves each\n", source.c_str(), size.c_str(), kSaves);
+        const Toggle song{folder / "song" / "arrangement.song", "ramp bass level 0.3 0.3", "ramp bass level 0.3 0.31"};
+        if (fs::exists(song.file)) {
+            // While the music plays (the saves below take longer than the song).
+            const SongSwap swap = songSwaps(studio, song, 3);
+            std::printf("a new song taking over (3 saves; every frame from the save to 60 frames after it plays):\n");
+            const double longest = *std::max_element(swap.frames.begin(), swap.frames.end());
+            const double busiest = *std::max_element(swap.cpu.begin(), swap.cpu.end());
+            std::printf("  save to new music %8.0f ms (median)\n", median(swap.swaps));
+            std::printf("  frames, wall time:        median %.2f ms, longest %.2f ms (%.1f x the median)\n", median(swap.frames),
+                        longest, longest / median(swap.frames));
+            std::printf("  frames, frame thread CPU: median %.2f ms, longest %.2f ms (%.1f x the median)\n", median(swap.cpu),
+                        busiest, busiest / median(swap.cpu));
+        }
         std::printf("save to first frame showing it (median / slowest):\n");
         const Toggle track{folder / "tracks" / "tessaran.txt", "0     0        step", "0     1        step"};
         const Toggle parameter{folder / "fsshader.ini", "v0 = 0.10", "v0 = 0.12"};
@@ -239,18 +253,6 @@ int main(int argc, char** argv) {
         const double compile = compileMillis(readText(folder / "fs.glsl"));
         std::printf("  %-10s %8.1f ms  %8.1f ms   (build and first draw alone %.1f ms; the rest %.1f ms)\n", "shader",
                     median(ms), *std::max_element(ms.begin(), ms.end()), compile, median(ms) - compile);
-        const Toggle song{folder / "song" / "arrangement.song", "ramp bass level 0.3 0.3", "ramp bass level 0.3 0.31"};
-        if (fs::exists(song.file)) {
-            const SongSwap swap = songSwaps(studio, song, 3);
-            std::printf("a new song taking over (3 saves; every frame from the save to 60 frames after it plays):\n");
-            const double longest = *std::max_element(swap.frames.begin(), swap.frames.end());
-            const double busiest = *std::max_element(swap.cpu.begin(), swap.cpu.end());
-            std::printf("  save to new music %8.0f ms (median)\n", median(swap.swaps));
-            std::printf("  frames, wall time:        median %.2f ms, longest %.2f ms (%.1f x the median)\n", median(swap.frames),
-                        longest, longest / median(swap.frames));
-            std::printf("  frames, frame thread CPU: median %.2f ms, longest %.2f ms (%.1f x the median)\n", median(swap.cpu),
-                        busiest, busiest / median(swap.cpu));
-        }
         std::printf("frame loop thread CPU per frame (median of %d):\n", kFrames);
         std::printf("  player's bare frame  %6.3f ms\n  studio (HUD, timeline) %4.3f ms\n  above the bare frame %6.3f ms\n",
                     bare, withHud, withHud - bare);

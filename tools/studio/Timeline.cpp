@@ -50,6 +50,7 @@ void TimelineModel::setLanes(std::vector<Lane> lanes) {
     selectedKey_.reset();
     if (selected_ >= lanes_.size()) selected_ = lanes_.empty() ? 0 : lanes_.size() - 1;
     ++version_;
+    ++shapeVersion_;
     for (Lane& lane : lanes_) lane.changed = version_;
     // Steps follow their lane by name; a lane gone or now read-only takes its steps along.
     std::map<std::string, std::size_t> index;
@@ -236,7 +237,7 @@ void TimelineModel::markSaved(const std::vector<std::string>& files) {
         if (lane.file.empty()) lane.file = kNewTrackFile;
     }
     // The lanes look different (no longer marked); their keys are as they were.
-    ++version_;
+    ++shapeVersion_;
 }
 
 TimelineLayout timelineLayout(float width, float height) {

@@ -85,8 +85,10 @@ public:
     std::size_t dirtyCount() const;
     // The lanes of these files saved: what they hold now is what the disk holds.
     void markSaved(const std::vector<std::string>& files);
-    // Grows with every change of any lane's keys, and of what a lane shows.
+    // Grows with every change of any lane's keys.
     std::uint64_t version() const { return version_; }
+    // Grows when lanes are laid out anew or saved (what they show besides their keys).
+    std::uint64_t shapeVersion() const { return shapeVersion_; }
 
 private:
     struct Step {
@@ -107,6 +109,7 @@ private:
     std::optional<std::vector<SyncKey>> drag_;  // the lane's keys when the drag began
     std::size_t dragKey_ = 0;
     std::uint64_t version_ = 0;
+    std::uint64_t shapeVersion_ = 0;
 };
 
 // The key at row in keys, or the last one before it.

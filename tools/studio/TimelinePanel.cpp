@@ -66,14 +66,17 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
         const ImVec2 origin(0.0f, layout.top);
         const ImVec2 size(width, layout.bottom - layout.top);
         if (!cache_) {
-            drawContent(*window, layout, model, frame);
+            drawContent(*window, layout, model, frame, LaneLayer::All);
         } else {
+            // Everything but the selected lane's keys from the texture; those
+            // change under a drag, and are drawn every frame.
             const std::uint64_t key = contentKey(layout, model, frame);
             if (!cache_->holds(key, origin, size)) {
-                drawContent(cache_->begin(origin, size), layout, model, frame);
+                drawContent(cache_->begin(origin, size), layout, model, frame, LaneLayer::Others);
                 cache_->end(key);
             }
             cache_->show(window);
+            drawLanes(window, layout, model, LaneLayer::Selected);
         }
         // The playhead over everything.
         const float x = layout.xOfRow(view_, frame.row);
@@ -87,21 +90,22 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
 }
 
 void TimelinePanel::drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model,
-                                const TimelineFrame& frame) {
+                                const TimelineFrame& frame, LaneLayer layer) {
     // Grid, waveform and curves are axis-aligned or a pixel apart: smoothing
     // their edges would cost most of the panel's time and show nothing.
     list.Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
     list.AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(layout.right, layout.bottom), kBackground);
     drawRuler(&list, layout, frame);
-    drawLanes(&list, layout, model);
+    drawLanes(&list, layout, model, layer);
 }
 
 std::uint64_t TimelinePanel::contentKey(const TimelineLayout& layout, const TimelineModel& model,
                                         const TimelineFrame& frame) const {
     KeyHash key;
     key.add(layout.right).add(layout.top).add(layout.bottom).add(view_.firstRow).add(view_.rowsPerPixel).add(laneScroll_);
-    key.add(model.version()).add(model.selected()).add(model.selectedKey().value_or(~std::size_t{0}));
-    key.add(drag_ == Drag::Key).add(dragLow_).add(dragHigh_).add(peaksVersion_).add(frame.lengthRows);
+    key.add(model.shapeVersion()).add(model.selected()).add(peaksVersion_).add(frame.lengthRows);
+    for (std::size_t i = 0; i < model.lanes().size(); ++i)
+        if (i != model.selected()) key.add(model.lanes()[i].changed);
     const Transport& transport = *frame.transport;
     key.add(transport.looping()).add(transport.loopStart()).add(transport.loopEnd());
     for (const SongSection& section : transport.sections()) key.add(section.name.c_str()).add(section.startRow);
@@ -163,7 +167,7 @@ void TimelinePanel::drawRuler(ImDrawList* list, const TimelineLayout& layout, co
     list->PopClipRect();
 }
 
-void TimelinePanel::drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model) {
+void TimelinePanel::drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model, LaneLayer layer) {
     const std::vector<Lane>& lanes = model.lanes();
     list->PushClipRect(ImVec2(0.0f, layout.waveBottom), ImVec2(layout.right, layout.bottom), true);
     const double firstRow = view_.firstRow;
@@ -175,9 +179,13 @@ void TimelinePanel::drawLanes(ImDrawList* list, const TimelineLayout& layout, co
         if (rect.top + rect.height < layout.waveBottom) continue;
         const Lane& lane = lanes[i];
         const bool selected = i == model.selected();
-        if (rect.groupTop >= 0.0f) text(list, 4.0f, rect.groupTop, kText, lane.group.c_str());
-        if (selected) list->AddRectFilled(ImVec2(0.0f, rect.top), ImVec2(layout.right, rect.top + rect.height), kLaneSelected);
-        list->AddLine(ImVec2(0.0f, rect.top + rect.height), ImVec2(layout.right, rect.top + rect.height), kRowLine);
+        if (layer == LaneLayer::Selected && !selected) continue;
+        if (layer != LaneLayer::Selected) {
+            if (rect.groupTop >= 0.0f) text(list, 4.0f, rect.groupTop, kText, lane.group.c_str());
+            if (selected) list->AddRectFilled(ImVec2(0.0f, rect.top), ImVec2(layout.right, rect.top + rect.height), kLaneSelected);
+            list->AddLine(ImVec2(0.0f, rect.top + rect.height), ImVec2(layout.right, rect.top + rect.height), kRowLine);
+        }
+        if (layer == LaneLayer::Others && selected) continue;
         const char* suffix = lane.track.c_str() + std::min(lane.group.size(), lane.track.size());
         std::snprintf(label.data(), label.size(), "  %s%s%s%s", suffix, lane.dirty() ? " *" : "", lane.readOnly ? " (ro)" : "",
                       lane.orphan ? " (no export)" : "");

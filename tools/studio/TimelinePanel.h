@@ -75,11 +75,16 @@ public:
     void showRows(double first, double last, float width);
 
 private:
-    void drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame);
+    // The lanes' frames (background, separators, group names) and contents
+    // (labels, axis, curves, handles): all, all but the selected lane's
+    // content, or only that.
+    enum class LaneLayer { All, Others, Selected };
+    void drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame,
+                     LaneLayer layer);
     // A digest of everything drawContent's drawing depends on.
     std::uint64_t contentKey(const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame) const;
     void drawRuler(ImDrawList* list, const TimelineLayout& layout, const TimelineFrame& frame) const;
-    void drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model);
+    void drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model, LaneLayer layer);
     std::optional<double> handlePointer(const TimelineLayout& layout, TimelineModel& model, const TimelineFrame& frame);
     void editPopup(TimelineModel& model);
 

@@ -1,6 +1,7 @@
 #include "TrackEditor.h"
 
 #include "SyncTrackStore.h"
+#include "Track.h"
 #include "TrackSave.h"
 
 #include <algorithm>
@@ -56,6 +57,10 @@ void TrackEditor::take(const content::TrackPart& part) {
     source_.takeTrackArchive(std::move(fresh));
     texts_.clear();
     for (const content::TextTrack& track : part.tracks) texts_[track.name] = {track.file, syncKeys(track.keys)};
+    ready_.clear();
+    for (const content::Entry& entry : part.entries)
+        if (const std::optional<std::string> name = trackNameFromEntry(entry.name); name && !texts_.contains(*name))
+            ready_.insert(*name);
     lastRead_ = part.texts;
     textsBroken_ = false;
     model_.clearHistory();
@@ -82,8 +87,9 @@ void TrackEditor::layOut(bool keepEdits) {
                 for (std::size_t t = 0; t < device.numTracks; ++t)
                     if (lane.track == device.tracks[t]->name)
                         lane.savedKeys.assign(device.tracks[t]->keys, device.tracks[t]->keys + device.tracks[t]->count);
-                // Keys that come from no text are a ready .track file's.
-                lane.readOnly = !lane.savedKeys.empty() || textsBroken_;
+                // A ready .track file's (with keys or without); while a text does
+                // not read, any track found in none might be in it.
+                lane.readOnly = ready_.contains(lane.track) || !lane.savedKeys.empty() || textsBroken_;
             }
             lane.readOnly = lane.readOnly || !folder;
             const auto before = old.find(lane.track);

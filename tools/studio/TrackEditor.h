@@ -40,6 +40,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,7 @@ private:
     std::vector<ExportedUniform> exports_;      // the rocket exports of the program in use
     std::map<std::string, TextTrack> texts_;    // by track name, as tracks/*.txt held them when read
     std::map<std::string, std::string> lastRead_;  // "tracks/a.txt" -> its bytes when last read or written
+    std::set<std::string> ready_;               // tracks given as ready .track files
     bool textsBroken_ = false;
     bool conflict_ = false;
     std::uint64_t shown_ = 0;
