@@ -38,7 +38,7 @@ void writeText(const fs::path& path, const std::string& text) { std::ofstream(pa
 std::size_t component(const std::string& track) { return std::string("xyzw").find(track.back()); }
 
 bool sameKeys(const std::vector<SyncKey>& a, const std::vector<SyncKey>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(SyncKey)) == 0;
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(SyncKey)) == 0);
 }
 
 // Every export a shader save may declare; each save binds a random few of them.
