@@ -7,6 +7,7 @@
 #include "Soundtrack.h"
 #include "StopRequest.h"
 #include "SyncTrackStore.h"
+#include "Tempo.h"
 
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
@@ -22,7 +23,6 @@ namespace {
 constexpr const char* kShaderEntry = "fs.glsl";
 constexpr const char* kMusicEntry = "soundtrack.mp3";
 constexpr const char* kParameterEntry = "fsshader.ini";
-constexpr float kBeatsPerMinute = 170.0f;
 
 }  // namespace
 
@@ -49,33 +49,37 @@ Presentation::~Presentation() {
 
 void Presentation::start() { soundtrack_->play(); }
 
-void Presentation::render() {
-    store_->updateBindings();
+void renderPicture(EffectShader& shader, SyncTrackStore& store, const Soundtrack& soundtrack, float (&resolution)[2],
+                   int width, int height, const std::function<void()>& afterBuild) {
+    store.updateBindings();
 
     glClearColor(0.1f, 0.2f, 0.3f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
 
-    int width = 0;
-    int height = 0;
-    glfwGetFramebufferSize(window_->handle(), &width, &height);
-    resolution_[0] = static_cast<float>(width);
-    resolution_[1] = static_cast<float>(height);
-
-    if (shader_->update(*store_, *soundtrack_, resolution_)) {
-        if (ArchiveFile* file = archive_.openFile(kParameterEntry)) {
-            const std::string text = archive_.readText(file);
-            try {
-                shader_->applyParameters(text);
-            } catch (const ParameterFileError& error) {
-                archive_.closeFile(file);
-                throw std::runtime_error(std::string(kParameterEntry) + ":" + error.what());
-            }
-            archive_.closeFile(file);
-        }
-    }
+    resolution[0] = static_cast<float>(width);
+    resolution[1] = static_cast<float>(height);
+    if (shader.update(store, soundtrack, resolution)) afterBuild();
 
     if (!screenQuadCreated()) createScreenQuad();
     drawScreenQuad();
+}
+
+void Presentation::render() {
+    int width = 0;
+    int height = 0;
+    glfwGetFramebufferSize(window_->handle(), &width, &height);
+    renderPicture(*shader_, *store_, *soundtrack_, resolution_, width, height, [this] {
+        ArchiveFile* file = archive_.openFile(kParameterEntry);
+        if (!file) return;
+        const std::string text = archive_.readText(file);
+        try {
+            shader_->applyParameters(text);
+        } catch (const ParameterFileError& error) {
+            archive_.closeFile(file);
+            throw std::runtime_error(std::string(kParameterEntry) + ":" + error.what());
+        }
+        archive_.closeFile(file);
+    });
 }
 
 bool Presentation::present() {

@@ -16,6 +16,9 @@
 // hand it a window they made themselves (createHiddenWindow) and own it through
 // the presentation from then on.
 //
+// renderPicture is the picture of one frame as the presentation draws it; the
+// studio draws its picture through it too, into a framebuffer of its own.
+//
 // Failure: runTessaran throws the fatal errors ("Unable to initialize GLFW",
 // "Unable to open the render context", "Unable to open soundtrack file", and a
 // parameter file that is not valid TOML as "fsshader.ini:LINE:COLUMN: ...");
@@ -24,6 +27,7 @@
 
 #include "RenderWindow.h"
 
+#include <functional>
 #include <memory>
 
 class ResourceArchive;
@@ -68,6 +72,13 @@ private:
     std::unique_ptr<Soundtrack> soundtrack_;
     float resolution_[2] = {0.0f, 0.0f};
 };
+
+// One frame's picture into the framebuffer bound now, width x height pixels:
+// the store's values at the music's row, the clear, the shader's uploads (its
+// first build included, after which afterBuild runs, before anything is drawn
+// with it) and the screen quad. resolution receives the size the shader reads.
+void renderPicture(EffectShader& shader, SyncTrackStore& store, const Soundtrack& soundtrack, float (&resolution)[2],
+                   int width, int height, const std::function<void()>& afterBuild);
 
 int runTessaran();
 int tessaranMain();

@@ -2,24 +2,28 @@
 
 #include "StopRequestPlatform.h"
 
+#include <atomic>
 #include <csignal>
 #include <string>
 
 namespace {
 
-volatile std::sig_atomic_t requested = 0;
+// Written by a signal handler on whichever thread took the signal, read by
+// frame loops and workers on theirs.
+std::atomic<int> requested{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only touch lock-free atomics");
 bool installed = false;
 
 }  // namespace
 
 extern "C" void onStopSignal(int signal) {
-    if (requested != 0) {
+    if (requested.load() != 0) {
         // Asked twice: whatever the orderly path is doing, stop now.
         std::signal(signal, SIG_DFL);
         std::raise(signal);
         return;
     }
-    requested = signal;
+    requested.store(signal);
     rearmStopHandler(signal);
 }
 
@@ -29,9 +33,9 @@ void installStopHandlers() {
     installPlatformStopHandlers();
 }
 
-bool stopRequested() { return requested != 0; }
+bool stopRequested() { return requested.load() != 0; }
 
-int stopSignal() { return requested; }
+int stopSignal() { return requested.load(); }
 
 std::string stopRequestName() {
     const int signal = requested;
@@ -40,7 +44,7 @@ std::string stopRequestName() {
 }
 
 void raiseRequestedStop() {
-    const int signal = requested;
+    const int signal = requested.load();
     if (signal == 0) return;
     std::signal(signal, SIG_DFL);
     unblockStopSignal(signal);

@@ -16,6 +16,12 @@
 // (its thread only: not the GL driver's threads nor the audio thread), median
 // over 300 frames, for the player's bare frame (Presentation::frame, same
 // archive and size) and for the studio with its HUD, and the difference.
+// With a song in the folder, before the other saves, while the music plays:
+// the song saved 3 times (one ramp's level toggled), and every frame from each
+// save until 60 frames after the new music took over: the median and the
+// longest, in wall time and in the frame loop thread's processor time (the
+// song is built by a thread and a process that share the machine's cores with
+// the frame loop).
 #include "ContentFolder.h"
 #include "EffectShader.h"
 #include "MemoryArchive.h"
@@ -114,6 +120,45 @@ std::vector<double> saveLatencies(zyr::studio::Studio& studio, const Toggle& tog
     return millis;
 }
 
+// Frames' wall times from a save of the song until 60 frames after the new
+// music took over, for each of `saves` saves.
+struct SongSwap {
+    std::vector<double> frames;  // every frame of every swap, wall time, ms
+    std::vector<double> cpu;     // the same frames' time on the frame loop's thread, ms
+    std::vector<double> swaps;   // save to the new music playing, ms
+};
+
+SongSwap songSwaps(zyr::studio::Studio& studio, const Toggle& toggle, int saves) {
+    SongSwap out;
+    std::string text = readText(toggle.file);
+    for (int save = 0; save < saves; ++save) {
+        for (int i = 0; i < 30; ++i) studio.frame();
+        const std::size_t before = studio.reloads();
+        text = toggled(text, toggle, save);
+        writeText(toggle.file, text);
+        const auto saved = Clock::now();
+        int after = -1;
+        while (after < 60) {
+            const auto start = Clock::now();
+            const double cpu = zyr::studio::threadCpuSeconds();
+            studio.frame();
+            out.cpu.push_back((zyr::studio::threadCpuSeconds() - cpu) * 1000.0);
+            const auto end = Clock::now();
+            out.frames.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+            if (after >= 0) {
+                ++after;
+            } else if (studio.reloads() != before) {
+                after = 0;
+                out.swaps.push_back(std::chrono::duration<double, std::milli>(end - saved).count());
+            } else if (end - saved > std::chrono::seconds(60)) {
+                std::fprintf(stderr, "bench_StudioBench: no new song within 60 s\n");
+                std::exit(1);
+            }
+        }
+    }
+    return out;
+}
+
 double compileMillis(const std::string& source) {
     std::vector<double> millis;
     for (int i = 0; i < kSaves; ++i) {
@@ -183,6 +228,19 @@ int main(int argc, char** argv) {
         const double withHud = frameCpuMillis([&] { studio.frame(); });
 
         std::printf("zyr-studio on %s, picture %s, %d saves each\n", source.c_str(), size.c_str(), kSaves);
+        const Toggle song{folder / "song" / "arrangement.song", "ramp bass level 0.3 0.3", "ramp bass level 0.3 0.31"};
+        if (fs::exists(song.file)) {
+            // While the music plays (the saves below take longer than the song).
+            const SongSwap swap = songSwaps(studio, song, 3);
+            std::printf("a new song taking over (3 saves; every frame from the save to 60 frames after it plays):\n");
+            const double longest = *std::max_element(swap.frames.begin(), swap.frames.end());
+            const double busiest = *std::max_element(swap.cpu.begin(), swap.cpu.end());
+            std::printf("  save to new music %8.0f ms (median)\n", median(swap.swaps));
+            std::printf("  frames, wall time:        median %.2f ms, longest %.2f ms (%.1f x the median)\n", median(swap.frames),
+                        longest, longest / median(swap.frames));
+            std::printf("  frames, frame thread CPU: median %.2f ms, longest %.2f ms (%.1f x the median)\n", median(swap.cpu),
+                        busiest, busiest / median(swap.cpu));
+        }
         std::printf("save to first frame showing it (median / slowest):\n");
         const Toggle track{folder / "tracks" / "tessaran.txt", "0     0        step", "0     1        step"};
         const Toggle parameter{folder / "fsshader.ini", "v0 = 0.10", "v0 = 0.12"};
@@ -196,7 +254,7 @@ int main(int argc, char** argv) {
         std::printf("  %-10s %8.1f ms  %8.1f ms   (build and first draw alone %.1f ms; the rest %.1f ms)\n", "shader",
                     median(ms), *std::max_element(ms.begin(), ms.end()), compile, median(ms) - compile);
         std::printf("frame loop thread CPU per frame (median of %d):\n", kFrames);
-        std::printf("  player's bare frame  %6.3f ms\n  studio with HUD      %6.3f ms\n  above the bare frame %6.3f ms\n",
+        std::printf("  player's bare frame  %6.3f ms\n  studio (HUD, timeline) %4.3f ms\n  above the bare frame %6.3f ms\n",
                     bare, withHud, withHud - bare);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "bench_StudioBench: %s\n", error.what());

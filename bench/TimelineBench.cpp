@@ -9,10 +9,12 @@
 // player's getValue, key handles), without a window: what is measured is the
 // panel's own work on the frame thread, not the GL driver's. Prints the median
 // and the slowest of 300 frames for each zoom.
+#include "Tempo.h"
 #include "ThreadClock.h"
 #include "Timeline.h"
 #include "TimelinePanel.h"
 #include "Transport.h"
+#include "Waveform.h"
 
 #include <imgui.h>
 
@@ -28,7 +30,7 @@ using namespace zyr::studio;
 
 constexpr int kLanes = 256;
 constexpr int kKeys = 1000;
-constexpr double kSongRows = 2040.0;  // 90 seconds at 170 beats a minute
+constexpr double kSongRows = 2040.0;  // 90 seconds of the demo's music
 constexpr int kFrames = 300;
 
 std::vector<Lane> makeLanes() {
@@ -91,10 +93,11 @@ int main(int argc, char** argv) {
     const Transport transport(sectionsOrEvery16Bars({}, kSongRows), kSongRows);
     TimelinePanel panel;
     // A loud waveform of the song's length, 44.1 kHz stereo.
-    const double seconds = kSongRows / (170.0 / 60.0 * kRowsPerBeat);
+    const double rowsPerSecond = static_cast<double>(kBeatsPerMinute) / 60.0 * kRowsPerBeat;
+    const double seconds = kSongRows / rowsPerSecond;
     std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * 44100.0) * 2);
     for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>(std::sin(i * 0.01) * 20000.0);
-    panel.setWaveform(samples, 2, 44100, 170.0 / 60.0 * kRowsPerBeat);
+    panel.setPeaks(rowPeaks(samples, 2, 44100, rowsPerSecond));
 
     const TimelineFrame frame{1000.0, kSongRows, true, &transport};
     const float w = static_cast<float>(width);

@@ -170,6 +170,24 @@ SyncTrack* getTrack(SyncDevice* device, const char* name) {
     return track;
 }
 
+bool setTrackKeys(SyncTrack* track, const SyncKey* keys, std::int32_t count) {
+    if (track == nullptr || count < 0 || (count > 0 && keys == nullptr)) return false;
+    if (count != track->count) {
+        if (count == 0) {
+            std::free(track->keys);
+            track->keys = nullptr;
+            track->count = 0;
+            return true;
+        }
+        void* grown = std::realloc(track->keys, static_cast<std::size_t>(count) * sizeof(SyncKey));
+        if (grown == nullptr) return false;
+        track->keys = static_cast<SyncKey*>(grown);
+        track->count = count;
+    }
+    if (count > 0) std::memmove(track->keys, keys, static_cast<std::size_t>(count) * sizeof(SyncKey));
+    return true;
+}
+
 double getValue(const SyncTrack* track, double row) {
     if (track == nullptr || track->count <= 0 || track->keys == nullptr) return 0.0;
     const std::int32_t n = track->count;

@@ -63,3 +63,8 @@ SyncDevice* createDevice(const char* base);
 void destroyDevice(SyncDevice* device);
 SyncTrack* getTrack(SyncDevice* device, const char* name);
 double getValue(const SyncTrack* track, double row);
+
+// Authoring tools (the player never does): track's keys replaced by a copy of
+// count keys. A track that keeps its count keeps its block, so moving a key
+// allocates nothing. False, the track as it was, when memory runs out.
+bool setTrackKeys(SyncTrack* track, const SyncKey* keys, std::int32_t count);

@@ -3,6 +3,8 @@
 #include "ResourceArchive.h"
 #include "Soundtrack.h"
 
+#include <cstring>
+#include <limits>
 #include <new>
 
 SyncTrackStore::SyncTrackStore(ResourceArchive& archive, const Soundtrack& soundtrack)
@@ -69,4 +71,14 @@ bool SyncTrackStore::reloadTracks(ResourceArchive& source) {
     device_ = fresh;
     bindings_.swap(rebound);
     return true;
+}
+
+bool SyncTrackStore::setTrackKeys(const std::string& trackName, std::span<const SyncKey> keys) {
+    if (keys.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return false;
+    for (std::size_t i = 0; i < device_->numTracks; ++i) {
+        SyncTrack* track = device_->tracks[i];
+        if (std::strcmp(track->name, trackName.c_str()) == 0)
+            return ::setTrackKeys(track, keys.data(), static_cast<std::int32_t>(keys.size()));
+    }
+    return false;
 }

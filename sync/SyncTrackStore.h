@@ -14,6 +14,7 @@
 // Authoring tools load tracks again from another archive (the player never does):
 //     store.unbindAll();                             // before binding a new program's exports
 //     store.reloadTracks(freshArchive);              // every bound track read again from it
+//     store.setTrackKeys("cam:pos.x", keys);          // an edit, in memory, seen by the next frame
 //
 // Failure: nothing is reported. A track without a file evaluates to 0.0. A
 // binding whose track could not be allocated is not kept. Throws std::bad_alloc
@@ -24,6 +25,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 
@@ -57,6 +59,9 @@ public:
     // the call; later binds of new names read from the store's own archive.
     // False (tracks and bindings as they were) when memory runs out.
     bool reloadTracks(ResourceArchive& source);
+    // Gives the loaded track of this name these keys. False when no track of
+    // the name is loaded (nothing binds it) or memory runs out.
+    bool setTrackKeys(const std::string& trackName, std::span<const SyncKey> keys);
 
     const SyncDevice& device() const { return *device_; }
     std::size_t bindingCount() const { return bindings_.size(); }

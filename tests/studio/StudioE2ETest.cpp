@@ -14,7 +14,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <thread>
 
@@ -65,12 +67,13 @@ protected:
         writeFile(folder / "soundtrack.mp3", toneMp3(60.0));
     }
 
-    void start(std::vector<std::string> arguments, const fs::path& source = {}) {
+    void start(std::vector<std::string> arguments, const fs::path& source = {},
+               const std::map<std::string, std::string>& env = {}) {
         const fs::path shown = source.empty() ? folder : source;
         std::vector<std::string> argv{ZYR_STUDIO_BINARY, shown.string(), "--size",
                                       std::to_string(kWidth) + "x" + std::to_string(kHeight)};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        program = std::make_unique<Program>(x, dir.path(), argv);
+        program = std::make_unique<Program>(x, dir.path(), argv, env);
         const auto id = x.waitForWindow("zyr-studio - " + shown.filename().string(), 30s);
         ASSERT_TRUE(id) << program->errorOutput();
         // Placed, and its first frame drawn over the black it opens with.
@@ -324,26 +327,38 @@ TEST_F(Studio, PictureEqualsTheCapturedFrame) {
     EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
 }
 
-// An archive plays with transport and HUD; edits of the folder it came from
-// change nothing.
+// An archive plays with transport and HUD and reloads nothing: not when the
+// folder it lies in changes, nor when the archive itself is written anew.
 TEST_F(Studio, AnArchivePlaysWithTransportAndReloadsNothing) {
-    content::writeArchive(content::folderEntries(folder), dir / "zyr.dat");
-    start({"--at", "100"}, dir / "zyr.dat");
+    content::writeArchive(content::folderEntries(folder), folder / "zyr.dat");
+    start({"--at", "100"}, folder / "zyr.dat");
     EXPECT_EQ(leftPixel(), rowColour(100, 51));
     EXPECT_TRUE(keyMovesTo("Next", 132));
     save("tracks/level.txt", levelTrack("0.6"));
-    std::this_thread::sleep_for(600ms);
+    save("fsshader.ini", look("1.0"));
+    fs::remove(folder / "zyr.dat");
+    content::writeArchive(content::folderEntries(folder), folder / "zyr.dat");
+    std::this_thread::sleep_for(1s);
     EXPECT_EQ(leftPixel(), rowColour(132, 51));
+    EXPECT_EQ(rightPixel(), rgb(102, 153, 204));
     x.key("Escape");
     EXPECT_EQ(program->waitExit(10s), 0) << program->errorOutput();
     EXPECT_EQ(program->errorOutput(), "");
 }
 
+// TERM ends the studio through its teardown (the song's thread, then the
+// player's objects in the player's order, then the archives), then by the
+// signal, without asking about unsaved edits.
 TEST_F(Studio, TermEndsItThroughTheTeardownAndThenByTheSignal) {
-    start({});
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    start({}, {}, {{"LD_PRELOAD", TEARDOWN_TRACE},
+                   {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0:verify_asan_link_order=0"}});
+    x.key("t");
+    x.key("i");  // an unsaved key, which a signal does not ask about
+    std::this_thread::sleep_for(500ms);
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitExit(10s), 128 + SIGTERM) << program->errorOutput();
-    EXPECT_EQ(program->errorOutput(), "");
+    EXPECT_EQ(program->errorOutput(), "audio closed\nglfw terminated\narchive closed\narchive closed\n");
 }
 
 TEST(StudioUsage, MistakesExitTwoWithOneLine) {

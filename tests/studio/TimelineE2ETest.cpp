@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -228,11 +229,71 @@ TEST_F(Timeline, AFileChangedUnderUnsavedEditsAndQuittingWithThemAsk) {
     std::this_thread::sleep_for(1s);
     EXPECT_TRUE(x.windowExists("zyr-studio - piece"));
     EXPECT_TRUE(shows(16, 239)) << program->errorOutput();
+    // The window's close control asks too, and so does a second close while it asks.
     x.closeWindow(window);
     ASSERT_TRUE(said("unsaved edits: S save and quit", 2)) << program->errorOutput();
+    x.closeWindow(window);
+    ASSERT_TRUE(said("unsaved edits: S save and quit", 3)) << program->errorOutput();
+    std::this_thread::sleep_for(1s);
+    ASSERT_TRUE(program->running()) << program->errorOutput();
     x.key("d");
     EXPECT_EQ(program->waitExit(20s), 0) << program->errorOutput();
     EXPECT_EQ(readText(folder / "tracks" / "level.txt"), saved);
+}
+
+// An export renamed by a shader save (a typo) and back: the edits of its tracks
+// wait meanwhile, are asked about at quit, and come back to the picture.
+TEST_F(Timeline, EditsOfAnExportAShaderSaveRemovedAreKeptAskedAboutAndReturn) {
+    start();
+    ASSERT_TRUE(shows(16, 51)) << program->errorOutput();
+    x.key("k");  // the key at 0 linear: a quarter of the way to 0.6
+    ASSERT_TRUE(shows(16, 77)) << program->errorOutput();
+
+    std::string renamed = kShader;
+    renamed.replace(renamed.find("rocket=level"), 12, "rocket=levle");
+    writeText(folder / "fs.glsl", renamed);
+    ASSERT_TRUE(said("fs.glsl reloaded")) << program->errorOutput();
+    EXPECT_TRUE(shows(16, 0));  // levle.x has no track
+    x.key("Escape");
+    ASSERT_TRUE(said("unsaved edits: S save and quit")) << program->errorOutput();
+    x.key("c");
+
+    writeText(folder / "fs.glsl", kShader);
+    ASSERT_TRUE(said("fs.glsl reloaded", 2)) << program->errorOutput();
+    EXPECT_TRUE(shows(16, 77)) << program->errorOutput();
+    x.key("Escape");
+    ASSERT_TRUE(said("unsaved edits: S save and quit", 2)) << program->errorOutput();
+    x.key("s");
+    EXPECT_EQ(program->waitExit(20s), 0) << program->errorOutput();
+    EXPECT_EQ(readText(folder / "tracks" / "level.txt"),
+              std::string(kOther) + "# level\ntrack \"level.x\"\n0 0.2 linear\n64 0.6 step\n" + kTail);
+}
+
+// A change on disk that the studio has not seen yet (saved just before Ctrl+S,
+// inside the watch's quiet moment): Ctrl+S compares before it writes, so the
+// change stays and the conflict is reported.
+TEST_F(Timeline, CtrlSRightAfterAChangeOnDiskKeepsTheChangeAndReportsTheConflict) {
+    start();
+    ASSERT_TRUE(shows(16, 51)) << program->errorOutput();
+    x.key("k");
+    ASSERT_TRUE(shows(16, 77)) << program->errorOutput();
+
+    // Stopped, the studio gets the change and the key at once when it goes on.
+    const std::string theirs = std::string(kOther) + "track \"level.x\"\n0 1 step\n64 0.6 step\n";
+    program->signal(SIGSTOP);
+    writeText(folder / "tracks" / "level.txt", theirs);
+    x.key("ctrl+s");
+    program->signal(SIGCONT);
+    ASSERT_TRUE(said("changed on disk")) << program->errorOutput();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(readText(folder / "tracks" / "level.txt"), theirs);
+    EXPECT_EQ(count(program->errorOutput(), "tracks saved"), 0) << program->errorOutput();
+    EXPECT_TRUE(shows(16, 77));
+    // R takes the file: its change reaches the picture.
+    x.key("r");
+    EXPECT_TRUE(shows(16, 255)) << program->errorOutput();
+    x.key("Escape");
+    EXPECT_EQ(program->waitExit(20s), 0) << program->errorOutput();
 }
 
 }  // namespace

@@ -175,6 +175,9 @@ TEST(ParameterWrite, OnlyTheTablesComponentLinesChange) {
     const float glow[] = {3.5f, 0.0f};
     EXPECT_EQ(writeParameterTable(file, "glow", glow, why), file + "\r\n[glow]\r\nv0 = 3.5\r\nv1 = 0\r\n") << why;
 
+    // A byte order mark before the first table leaves it a table, and stays.
+    EXPECT_EQ(writeParameterTable("\xEF\xBB\xBF[tint]\nv0 = 1\n", "tint", glow, why), "\xEF\xBB\xBF[tint]\nv0 = 3.5\nv1 = 0\n") << why;
+
     // Where a written line would not read back as the value, nothing is written.
     const float one[] = {1.0f};
     EXPECT_FALSE(writeParameterTable("tint.v0 = 1\n", "tint", one, why));

@@ -224,6 +224,30 @@ TEST_F(StoreTest, UpdateBindingsFollowsThePlayingMusic) {
     EXPECT_LE(slot[0], static_cast<float>(after));
 }
 
+// An authoring tool's edit goes into a loaded track in memory: the next
+// evaluation follows the new keys, a key moved keeps the track's block, and a
+// track nothing loaded is not made.
+TEST_F(StoreTest, KeysSetInMemoryAreEvaluatedAtOnce) {
+    open({{"sync_a.x.track", trackFile({{0, 1.0f, Linear}, {10, 3.0f, Step}})}});
+    auto slot = untouchedSlot();
+    store->bindUniform("a", slot.data(), 1);
+    std::vector<SyncKey> keys{{0, 1.0f, Linear}, {20, 5.0f, Step}};
+    ASSERT_TRUE(store->setTrackKeys("a.x", keys));
+    store->evaluateAt(10.0);
+    EXPECT_EQ(slot[0], 3.0f);
+    const SyncKey* block = store->device().tracks[0]->keys;
+    keys[1].row = 40;
+    ASSERT_TRUE(store->setTrackKeys("a.x", keys));
+    EXPECT_EQ(store->device().tracks[0]->keys, block);
+    store->evaluateAt(10.0);
+    EXPECT_EQ(slot[0], 2.0f);
+    ASSERT_TRUE(store->setTrackKeys("a.x", {}));
+    store->evaluateAt(10.0);
+    EXPECT_EQ(slot[0], 0.0f);
+    EXPECT_FALSE(store->setTrackKeys("b.x", keys));
+    EXPECT_EQ(trackNames(store->device()), std::vector<std::string>{"a.x"});
+}
+
 TEST_F(StoreTest, ReadsFromItsOwnArchive) {
     // Whatever archive the stream callbacks pointed at before, a new store
     // points them at the one it was given.

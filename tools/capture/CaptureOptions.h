@@ -19,6 +19,8 @@
 // missing or repeated; the tool prints it with kCaptureUsage and exits 2.
 #pragma once
 
+#include "Tempo.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -38,7 +40,7 @@ constexpr int kMaxCaptureFps = 1000;
 // The player's row clock: 170 beats per minute, 8 rows a beat, 4 beats a bar.
 // Worked as the soundtrack works a row out of seconds, so a row given here
 // lands where the music reports that row.
-constexpr float kCaptureBeatsPerMinute = 170.0f;
+constexpr float kCaptureBeatsPerMinute = kBeatsPerMinute;
 constexpr int kCaptureRowsPerBar = 32;
 constexpr double captureRowSeconds(double row) {
     return row / ((static_cast<double>(kCaptureBeatsPerMinute) / 60.0) * 8.0);

@@ -18,6 +18,8 @@
 // Ownership: plain values, no references into the archive.
 #pragma once
 
+#include "Tempo.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -136,8 +138,7 @@ struct CheckReport {
 };
 
 // The row clock of the presentation: 170 beats per minute, 8 rows per beat.
-constexpr double kBeatsPerMinute = 170.0;
-constexpr double kRowsPerSecond = kBeatsPerMinute / 60.0 * 8.0;
+constexpr double kRowsPerSecond = static_cast<double>(kBeatsPerMinute) / 60.0 * 8.0;
 // Size the launcher draws the logo at.
 constexpr int kLogoWidth = 280;
 constexpr int kLogoHeight = 128;

@@ -24,13 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string place(const std::string& file, int line, int column) {
-    std::string out = file;
-    if (line > 0) out += ":" + std::to_string(line);
-    if (line > 0 && column > 0) out += ":" + std::to_string(column);
-    return out;
-}
-
 // Problems already worded "WHERE: reason" by the pack rules.
 [[noreturn]] void refuse(const std::vector<std::string>& messages) {
     throw ContentError("", 0, 0, messages.front(), messages);
@@ -53,7 +46,7 @@ bool directChild(const std::string& name, std::string_view folder, std::string_v
 // The folder sorted into what each file is for.
 struct Scan {
     std::vector<PackItem> plain;       // go in as they are, under their own names
-    std::vector<fs::path> trackTexts;  // tracks/*.txt, sorted
+    std::vector<PackItem> trackTexts;  // tracks/*.txt, sorted
     std::vector<fs::path> songs;       // song/*.song, sorted
     std::vector<std::string> warnings;
 };
@@ -67,7 +60,7 @@ Scan scanFolder(const fs::path& folder, const std::optional<fs::path>& output) {
         if (item.name == "CMakeLists.txt") continue;  // the build's description of the folder, not content
         if (item.name.starts_with("tracks/")) {
             if (directChild(item.name, "tracks", ".txt"))
-                scan.trackTexts.push_back(item.source);
+                scan.trackTexts.push_back(std::move(item));
             else
                 scan.warnings.push_back(item.name + ": tracks/ holds track texts (*.txt); left out");
         } else if (item.name.starts_with("song/")) {
@@ -101,16 +94,24 @@ std::vector<Entry> readPlain(std::vector<PackItem> items) {
     return entries;
 }
 
-std::vector<Entry> compileTracks(const Scan& scan) {
+// The texts parsed, with each one's bytes and the tracks it holds kept in part
+// when given.
+std::vector<Entry> compileTracks(const Scan& scan, TrackPart* part = nullptr) {
     std::vector<Entry> entries;
     if (scan.trackTexts.empty()) return entries;
     TrackSetParser parser;
-    for (const fs::path& text : scan.trackTexts) parser.parse(readWhole(text), toUtf8(text));
+    std::vector<std::size_t> ends;  // where each text's tracks end in parser.tracks()
+    for (const PackItem& text : scan.trackTexts) {
+        std::string bytes = readWhole(text.source);
+        parser.parse(bytes, toUtf8(text.source));
+        ends.push_back(parser.tracks().size());
+        if (part) part->texts[text.name] = std::move(bytes);
+    }
     if (!parser.errors().empty()) {
         // "FILE:LINE: reason", FILE being the path handed to the parser.
         const std::string& first = parser.errors().front();
-        for (const fs::path& text : scan.trackTexts) {
-            const std::string file = toUtf8(text);
+        for (const PackItem& text : scan.trackTexts) {
+            const std::string file = toUtf8(text.source);
             if (!first.starts_with(file + ":")) continue;
             int line = 0;
             const char* digits = first.data() + file.size() + 1;
@@ -124,7 +125,10 @@ std::vector<Entry> compileTracks(const Scan& scan) {
         throw ContentError("", 0, 0, first, parser.errors());
     }
     std::vector<std::string> clashes;
-    for (const Track& track : parser.tracks()) {
+    for (std::size_t t = 0, file = 0; t < parser.tracks().size(); ++t) {
+        const Track& track = parser.tracks()[t];
+        while (t >= ends[file]) ++file;
+        if (part) part->tracks.push_back({track.name, scan.trackTexts[file].name, track.keys});
         Entry entry{trackEntryName(track.name), encodeTrackFile(track.keys)};
         if (const PackItem* ready = findPlain(scan, entry.name))
             clashes.push_back(toUtf8(ready->source) + ": track \"" + track.name +
@@ -170,6 +174,13 @@ std::optional<std::string> soundtrackOf(const Scan& scan, const fs::path& folder
 
 }  // namespace
 
+std::string place(const std::string& file, int line, int column) {
+    std::string out = file;
+    if (line > 0) out += ":" + std::to_string(line);
+    if (line > 0 && column > 0) out += ":" + std::to_string(column);
+    return out;
+}
+
 ContentError::ContentError(std::string file, int line, int column, const std::string& reason)
     : ContentError(std::move(file), line, column, reason, {}) {}
 
@@ -195,12 +206,15 @@ Part partOf(const fs::path& relativePath) {
     return Part::Other;
 }
 
-std::vector<Entry> trackEntries(const fs::path& folder) {
+std::vector<Entry> trackEntries(const fs::path& folder) { return readTrackPart(folder).entries; }
+
+TrackPart readTrackPart(const fs::path& folder) {
     const Scan scan = scanFolder(folder, std::nullopt);
-    std::vector<Entry> entries = compileTracks(scan);
-    for (Entry& ready : readPlain(readyTracks(scan))) entries.push_back(std::move(ready));
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    return entries;
+    TrackPart part;
+    part.entries = compileTracks(scan, &part);
+    for (Entry& ready : readPlain(readyTracks(scan))) part.entries.push_back(std::move(ready));
+    std::sort(part.entries.begin(), part.entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return part;
 }
 
 std::optional<std::string> soundtrackMp3(const fs::path& folder) {

@@ -45,7 +45,10 @@
 // writes anything but writeArchive's output, and that only when all is well.
 #pragma once
 
+#include "Track.h"
+
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -80,6 +83,10 @@ private:
     std::vector<std::string> messages_;
 };
 
+// Where a message points, as every tool words it: "FILE:LINE:COLUMN", with
+// what is not known (0) left out.
+std::string place(const std::string& file, int line, int column);
+
 enum class Part { Shader, Parameters, Tracks, Song, Logo, Other };
 
 // Which part a file belongs to, from its path relative to the folder
@@ -88,6 +95,21 @@ Part partOf(const std::filesystem::path& relativePath);
 
 // Every track entry: tracks/*.txt compiled, plus the ready .track files.
 std::vector<Entry> trackEntries(const std::filesystem::path& folder);
+
+// The track part read once, for a tool that edits the texts: what trackEntries
+// gives, each text's bytes as they were read, and each track of the texts with
+// the text that holds it. Fails as trackEntries does.
+struct TextTrack {
+    std::string name;
+    std::string file;  // "tracks/cam.txt"
+    std::vector<TrackKey> keys;
+};
+struct TrackPart {
+    std::vector<Entry> entries;
+    std::map<std::string, std::string> texts;  // "tracks/cam.txt" -> its bytes
+    std::vector<TextTrack> tracks;
+};
+TrackPart readTrackPart(const std::filesystem::path& folder);
 
 // The soundtrack's bytes: song/ rendered and encoded (Mp3Encoder.h), or the ready
 // soundtrack.mp3; nullopt when the folder has neither. Slow for a song

@@ -5,19 +5,22 @@
 //     FolderWatch watch("content");
 //     every frame: if (PartSet changed = watch.poll(now)) { if (changed.has(Part::Shader)) ... }
 //
-// The folder itself and its tracks/ and song/ folders are watched (a folder
-// made later is picked up when it appears). Writes that end in close, renames
-// in and out (how many editors save), deletions and creations all count, and a
-// file counts for the part zyr::content::partOf gives it. A burst of events
-// becomes one answer once the folder has been quiet for a short while, so an
-// editor's write-rename-delete sequence is one reload. Whether the bytes really
-// changed is for the caller to decide.
+// The folder and every folder inside it are watched (one made or moved in
+// later is picked up when it appears), so a ready .track file in a folder of
+// its own counts like one at the top. Writes that end in close, renames in and
+// out (how many editors save), deletions and creations all count, and a file
+// counts for the part zyr::content::partOf gives it; a folder that comes or
+// goes counts for every part. A burst of events becomes one answer once the
+// folder has been quiet for a short while, so an editor's
+// write-rename-delete sequence is one reload. Whether the bytes really changed
+// is for the caller to decide.
 //
 // Ownership: the watch owns its notification descriptor, closed on destruction.
 //
 // Failure: the constructor throws std::runtime_error when the system cannot
-// watch the folder. poll never blocks, throws or allocates when nothing
-// happened.
+// watch the folder itself; a folder inside it that cannot be watched (the
+// system's limit of watches reached) is named in failures(). poll never
+// blocks, throws or allocates when nothing happened.
 #pragma once
 
 #include "ContentFolder.h"
@@ -27,6 +30,7 @@
 #include <filesystem>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace zyr::studio {
 
@@ -54,14 +58,20 @@ public:
     FolderWatch& operator=(const FolderWatch&) = delete;
 
     PartSet poll(Clock::time_point now);
+    // Folders that could not be watched, with why; saves in them are not seen.
+    const std::vector<std::string>& failures() const { return failures_; }
 
 private:
+    // Watches relative and every folder below it.
+    void watchTree(const std::string& relative);
     void watch(const std::string& relative);
     void read(Clock::time_point now);
+    void changedAll();
 
     std::filesystem::path folder_;
     int fd_ = -1;
     std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder relative to the root
+    std::vector<std::string> failures_;
     PartSet pending_;
     Clock::time_point lastEvent_;
 };

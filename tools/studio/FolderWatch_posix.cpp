@@ -13,9 +13,6 @@ namespace {
 constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_CREATE |
                                   IN_DELETE_SELF | IN_MOVE_SELF;
 
-// The folders whose files become parts of the archive.
-bool watchedFolder(const std::string& name) { return name == "tracks" || name == "song"; }
-
 }  // namespace
 
 FolderWatch::FolderWatch(const std::filesystem::path& folder) : folder_(folder) {
@@ -28,17 +25,36 @@ FolderWatch::FolderWatch(const std::filesystem::path& folder) : folder_(folder) 
         throw std::runtime_error("cannot watch " + folder.string() + ": " + std::strerror(error));
     }
     folders_[root] = "";
-    watch("tracks");
-    watch("song");
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator(folder_, error); !error && it != std::filesystem::directory_iterator();
+         it.increment(error))
+        if (it->is_directory(error) && !it->is_symlink(error)) watchTree(it->path().filename().string());
 }
 
 FolderWatch::~FolderWatch() { close(fd_); }
 
-void FolderWatch::watch(const std::string& relative) {
+void FolderWatch::watchTree(const std::string& relative) {
+    watch(relative);
     std::error_code error;
-    if (!std::filesystem::is_directory(folder_ / relative, error)) return;
-    const int descriptor = inotify_add_watch(fd_, (folder_ / relative).c_str(), kEvents);
+    for (auto it = std::filesystem::recursive_directory_iterator(folder_ / relative, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_symlink(error)) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_directory(error)) watch(it->path().lexically_relative(folder_).generic_string());
+    }
+}
+
+void FolderWatch::watch(const std::string& relative) {
+    const int descriptor = inotify_add_watch(fd_, (folder_ / relative).c_str(), kEvents | IN_ONLYDIR);
     if (descriptor >= 0) folders_[descriptor] = relative;
+    else if (errno != ENOENT && errno != ENOTDIR) failures_.push_back("cannot watch " + relative + ": " + std::strerror(errno));
+}
+
+void FolderWatch::changedAll() {
+    for (auto part : {content::Part::Shader, content::Part::Parameters, content::Part::Tracks, content::Part::Song})
+        pending_.add(part);
 }
 
 void FolderWatch::read(Clock::time_point now) {
@@ -52,32 +68,30 @@ void FolderWatch::read(Clock::time_point now) {
             lastEvent_ = now;
             if (event->mask & IN_Q_OVERFLOW) {
                 // Events were lost: every part may have changed.
-                for (auto part : {content::Part::Shader, content::Part::Parameters, content::Part::Tracks,
-                                  content::Part::Song})
-                    pending_.add(part);
+                changedAll();
                 continue;
             }
             const auto found = folders_.find(event->wd);
             if (found == folders_.end()) continue;
-            const std::string& in = found->second;
             if (event->mask & IN_IGNORED) {
                 folders_.erase(found);
                 continue;
             }
+            // A watched folder itself went away or moved: whatever it held did too.
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-                if (in == "tracks") pending_.add(content::Part::Tracks);
-                if (in == "song") pending_.add(content::Part::Song);
+                changedAll();
                 continue;
             }
             if (event->len == 0) continue;
+            const std::string in = found->second;
             const std::string name(event->name);
-            if (in.empty() && watchedFolder(name)) {
-                // tracks/ or song/ came, went or was renamed: its whole part changed.
-                pending_.add(name == "tracks" ? content::Part::Tracks : content::Part::Song);
-                if (event->mask & (IN_CREATE | IN_MOVED_TO)) watch(name);
+            const std::string relative = in.empty() ? name : in + "/" + name;
+            if (event->mask & IN_ISDIR) {
+                // A folder came, went or was renamed, with whatever it holds.
+                changedAll();
+                if (event->mask & (IN_CREATE | IN_MOVED_TO)) watchTree(relative);
                 continue;
             }
-            const std::filesystem::path relative = in.empty() ? std::filesystem::path(name) : std::filesystem::path(in) / name;
             pending_.add(content::partOf(relative));
         }
     }

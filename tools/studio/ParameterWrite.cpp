@@ -10,6 +10,8 @@ namespace zyr::studio {
 
 namespace {
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
@@ -72,7 +74,9 @@ std::optional<std::string> writeParameterTable(std::string_view text, const std:
     bool inTable = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string& line = lines[i];
-        if (const auto name = header(line)) {
+        // A byte order mark opening the file is no part of its first line's text.
+        const std::string_view bare = i == 0 && line.starts_with(kByteOrderMark) ? std::string_view(line).substr(3) : line;
+        if (const auto name = header(bare)) {
             inTable = *name == table;
             if (inTable) last = i;
             continue;

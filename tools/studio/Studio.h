@@ -1,33 +1,31 @@
 // Studio: the live authoring window. The presentation of a content folder (or
-// an archive) drawn through the player's own shader, sync track store,
-// soundtrack and screen quad, with transport keys, a HUD, and reloads on save.
+// an archive) drawn through the player's own frame, with transport keys, a
+// HUD, a timeline of the sync tracks, a uniform inspector, and reloads on save.
 //
 // Use:
 //     zyr::studio::Studio studio(options);     // window up, music playing (or paused at --at)
-//     while (studio.frame()) {}                 // until Escape, the window closes or a stop request
+//     while (studio.frame()) {}                 // until it is closed or a stop is requested
 //
-// The picture is drawn into a framebuffer of the chosen size (the window's own
-// unless --size gave one), then scaled into the window keeping its aspect; the
-// overlays (HUD, help, problems) are drawn over the window afterwards and never
-// enter the picture. The music is the only clock: the sync store evaluates and
-// the shader uploads at its position, whether it plays or is paused.
+// The studio is a handful of rooms, each in files of its own name:
+//     StudioSource  what is shown (folder or archive), what was last read of it
+//     Problems      mistakes in the author's terms, the board they are shown from
+//     Stage         the player's objects, the picture through the player's frame
+//     Playhead      where in the music, playing or paused, the loop
+//     Input         the window's events, the key table
+//     Overlays      the ImGui frame: HUD, problems, quit prompt, help
+//     TrackEditor   lanes, edits shown from memory, save and conflict (TrackSave)
+//     Inspector     the uniforms, the parameters and their overrides
+//     Reloader      the folder watched, each changed part to its room, song builds
+// Studio.cpp makes them, runs a frame through them, and asks before a close
+// would lose unsaved work (only a signal ends the studio without asking).
 //
-// Reloads (content folders only): a burst of changes is looked at once, and a
-// part whose source bytes did not change reloads nothing. fs.glsl builds a new
-// program (exports recorded, tracks bound and parameters applied again);
-// fsshader.ini is applied again; tracks/ is compiled and loaded again; the song
-// is rendered on a thread of its own and then continues at the same row. A
-// part that fails keeps its last good state in use and shows a problem (file,
-// line, column, the line itself, the message) until its next good save.
-//
-// Ownership: the studio owns the window, the archive bytes (in memory), the
-// shader, store, soundtrack, overlays, the folder watch and the song thread,
-// torn down song thread first and window last.
+// Ownership: the studio owns every room; they are torn down song thread and
+// watch first, the player's objects in the player's order, the archives last.
 //
 // Failure: the constructor throws std::runtime_error (and ContentError) for
-// what leaves nothing to show: no display or OpenGL 4.6, an unreadable source,
-// no music or music that does not decode. Problems found afterwards are shown,
-// never thrown.
+// what leaves nothing to show: no display or OpenGL 4.6, no such folder or
+// archive, no music or music that does not decode. Problems found afterwards
+// are shown, never thrown.
 #pragma once
 
 #include "StudioOptions.h"

@@ -1,23 +1,14 @@
 #include "Timeline.h"
 
-#include "Track.h"
-#include "TrackText.h"
-
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <map>
-#include <system_error>
 
 namespace zyr::studio {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 bool sameKeys(const std::vector<SyncKey>& a, const std::vector<SyncKey>& b) {
     if (a.size() != b.size()) return false;
@@ -55,12 +46,34 @@ std::optional<std::size_t> keyAtOrBefore(const std::vector<SyncKey>& keys, std::
 
 void TimelineModel::setLanes(std::vector<Lane> lanes) {
     lanes_ = std::move(lanes);
-    undo_.clear();
-    redo_.clear();
     drag_.reset();
     selectedKey_.reset();
     if (selected_ >= lanes_.size()) selected_ = lanes_.empty() ? 0 : lanes_.size() - 1;
     ++version_;
+    ++shapeVersion_;
+    for (Lane& lane : lanes_) lane.changed = version_;
+    // Steps follow their lane by name; a lane gone or now read-only takes its steps along.
+    std::map<std::string, std::size_t> index;
+    for (std::size_t i = 0; i < lanes_.size(); ++i)
+        if (!lanes_[i].readOnly) index.emplace(lanes_[i].track, i);
+    for (std::vector<Step>* steps : {&undo_, &redo_}) {
+        std::erase_if(*steps, [&](Step& step) {
+            const auto found = index.find(step.track);
+            if (found == index.end()) return true;
+            step.lane = found->second;
+            return false;
+        });
+    }
+}
+
+void TimelineModel::clearHistory() {
+    undo_.clear();
+    redo_.clear();
+}
+
+void TimelineModel::touch(std::size_t lane) {
+    ++version_;
+    lanes_[lane].changed = version_;
 }
 
 void TimelineModel::select(std::size_t lane) {
@@ -75,9 +88,9 @@ Lane* TimelineModel::editable() {
 }
 
 void TimelineModel::record(std::vector<SyncKey> before) {
-    undo_.push_back({selected_, std::move(before), lanes_[selected_].keys});
+    undo_.push_back({selected_, lanes_[selected_].track, std::move(before), lanes_[selected_].keys});
     redo_.clear();
-    ++version_;
+    touch(selected_);
 }
 
 bool TimelineModel::insertAt(std::int32_t row) {
@@ -169,7 +182,7 @@ bool TimelineModel::dragTo(std::int32_t row, float value) {
     if (key.row == clamped && std::memcmp(&key.value, &value, sizeof value) == 0) return false;
     key.row = clamped;
     key.value = value;
-    ++version_;
+    touch(selected_);
     return true;
 }
 
@@ -178,7 +191,7 @@ void TimelineModel::endDrag() {
     std::vector<SyncKey> old = std::move(*drag_);
     drag_.reset();
     if (!sameKeys(old, lanes_[selected_].keys)) {
-        undo_.push_back({selected_, std::move(old), lanes_[selected_].keys});
+        undo_.push_back({selected_, lanes_[selected_].track, std::move(old), lanes_[selected_].keys});
         redo_.clear();
     }
 }
@@ -190,8 +203,8 @@ bool TimelineModel::undo() {
     lanes_[step.lane].keys = step.before;
     selected_ = step.lane;
     selectedKey_.reset();
+    touch(step.lane);
     redo_.push_back(std::move(step));
-    ++version_;
     return true;
 }
 
@@ -202,13 +215,17 @@ bool TimelineModel::redo() {
     lanes_[step.lane].keys = step.after;
     selected_ = step.lane;
     selectedKey_.reset();
+    touch(step.lane);
     undo_.push_back(std::move(step));
-    ++version_;
     return true;
 }
 
 bool TimelineModel::dirty() const {
     return std::any_of(lanes_.begin(), lanes_.end(), [](const Lane& lane) { return lane.dirty(); });
+}
+
+std::size_t TimelineModel::dirtyCount() const {
+    return static_cast<std::size_t>(std::count_if(lanes_.begin(), lanes_.end(), [](const Lane& lane) { return lane.dirty(); }));
 }
 
 void TimelineModel::markSaved(const std::vector<std::string>& files) {
@@ -219,63 +236,8 @@ void TimelineModel::markSaved(const std::vector<std::string>& files) {
         lane.savedKeys = lane.keys;
         if (lane.file.empty()) lane.file = kNewTrackFile;
     }
-}
-
-std::vector<std::string> saveLanes(const fs::path& folder, TimelineModel& model) {
-    std::map<std::string, std::vector<Track>> files;
-    for (const Lane& lane : model.lanes()) {
-        if (lane.readOnly || !lane.dirty()) continue;
-        Track track{lane.track, {}};
-        for (const SyncKey& key : lane.keys)
-            track.keys.push_back({key.row, key.value, static_cast<std::int8_t>(key.type)});
-        files[lane.file.empty() ? kNewTrackFile : lane.file].push_back(std::move(track));
-    }
-    // Every lane of a file is saved together; a lane whose file failed stays dirty.
-    std::vector<std::string> errors;
-    std::vector<std::string> written;
-    for (const auto& [file, tracks] : files) {
-        const fs::path path = folder / file;
-        std::string text;
-        std::error_code error;
-        if (fs::exists(path, error)) {
-            std::ifstream in(path, std::ios::binary);
-            if (!in) {
-                errors.push_back(file + ": cannot be read; not saved");
-                continue;
-            }
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        }
-        std::string why;
-        const std::optional<std::string> out = rewriteTracks(text, tracks, file, why);
-        if (!out) {
-            errors.push_back(why + " (not saved: fix the file, then save again)");
-            continue;
-        }
-        // Whole or not at all: the part file takes the final name only once written.
-        fs::create_directories(path.parent_path(), error);
-        fs::path part = path;
-        part += ".part";
-        {
-            std::ofstream o(part, std::ios::binary | std::ios::trunc);
-            o.write(out->data(), static_cast<std::streamsize>(out->size()));
-            o.flush();
-            if (!o) {
-                o.close();
-                fs::remove(part, error);
-                errors.push_back(file + ": cannot be written; not saved");
-                continue;
-            }
-        }
-        fs::rename(part, path, error);
-        if (error) {
-            fs::remove(part, error);
-            errors.push_back(file + ": cannot be renamed into place; not saved");
-            continue;
-        }
-        written.push_back(file);
-    }
-    model.markSaved(written);
-    return errors;
+    // The lanes look different (no longer marked); their keys are as they were.
+    ++shapeVersion_;
 }
 
 TimelineLayout timelineLayout(float width, float height) {

@@ -1,15 +1,14 @@
 // Timeline: the studio's sync tracks as lanes of keys, the edits an author
-// makes to them with undo and redo, where each part of the panel lies on the
-// screen, and the save of edited lanes back into their track texts. No window
-// or GL here: the panel (TimelinePanel) draws and feeds input into it.
+// makes to them with undo and redo, and where each part of the panel lies on
+// the screen. No window, GL or file here: the panel (TimelinePanel) draws and
+// feeds input into it, the track editor (TrackEditor) fills it and saves it.
 //
 // Use:
 //     TimelineModel model;
 //     model.setLanes(lanes);                       // from the shader's rocket exports, in its order
 //     model.insertAt(row);                         // I; deleteAt, cycleAt, drags, setKey
 //     model.undo(); model.redo();
-//     if (model.version() != shown) ... load model's keys into the player's store
-//     std::vector<std::string> errors = saveLanes(folder, model);   // Ctrl+S
+//     for (const Lane& lane : model.lanes()) if (lane.changed > shown) ... the store takes lane.keys
 //
 //     TimelineLayout layout = timelineLayout(windowWidth, windowHeight, model);
 //     float x = layout.xOfRow(view, row);
@@ -17,15 +16,12 @@
 // Ownership: plain values. The model owns its lanes and its history.
 //
 // Failure: an edit that has nothing to act on (no lane, no key at the row, a
-// read-only lane) changes nothing and returns false. saveLanes writes each file
-// whole through a part file renamed over it, or leaves it as it was and names
-// it in the errors it returns.
+// read-only lane) changes nothing and returns false.
 #pragma once
 
 #include "SyncTrack.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +35,8 @@ struct Lane {
     std::vector<SyncKey> savedKeys;  // as the text on disk holds them
     std::string file;                // "tracks/cam.txt"; empty: goes to tracks/new.txt
     bool readOnly = false;           // read from a ready .track file, which the studio does not write
+    bool orphan = false;             // its export is gone from the shader; kept for its unsaved edits
+    std::uint64_t changed = 0;       // the model's version when its keys last changed
 
     // The keys as the player's evaluation takes them; valid until keys change.
     SyncTrack view() const {
@@ -51,8 +49,10 @@ inline constexpr const char* kNewTrackFile = "tracks/new.txt";
 
 class TimelineModel {
 public:
-    // Replaces every lane (history forgotten); the selection keeps its index.
+    // Replaces every lane; the selection keeps its index. The history of
+    // editable lanes that stay (by track name) is kept; clearHistory forgets it.
     void setLanes(std::vector<Lane> lanes);
+    void clearHistory();
     const std::vector<Lane>& lanes() const { return lanes_; }
 
     std::size_t selected() const { return selected_; }
@@ -82,19 +82,24 @@ public:
     bool redo();
 
     bool dirty() const;
+    std::size_t dirtyCount() const;
     // The lanes of these files saved: what they hold now is what the disk holds.
     void markSaved(const std::vector<std::string>& files);
     // Grows with every change of any lane's keys.
     std::uint64_t version() const { return version_; }
+    // Grows when lanes are laid out anew or saved (what they show besides their keys).
+    std::uint64_t shapeVersion() const { return shapeVersion_; }
 
 private:
     struct Step {
         std::size_t lane;
+        std::string track;  // the lane's, to find it again after the lanes are laid out anew
         std::vector<SyncKey> before;
         std::vector<SyncKey> after;
     };
     Lane* editable();
     void record(std::vector<SyncKey> before);
+    void touch(std::size_t lane);
 
     std::vector<Lane> lanes_;
     std::size_t selected_ = 0;
@@ -104,15 +109,11 @@ private:
     std::optional<std::vector<SyncKey>> drag_;  // the lane's keys when the drag began
     std::size_t dragKey_ = 0;
     std::uint64_t version_ = 0;
+    std::uint64_t shapeVersion_ = 0;
 };
 
 // The key at row in keys, or the last one before it.
 std::optional<std::size_t> keyAtOrBefore(const std::vector<SyncKey>& keys, std::int32_t row);
-
-// Writes every file holding a dirty lane (edited blocks rewritten, other bytes
-// kept, new tracks added at its end); the errors of files it could not write.
-// Lanes of files written are marked saved.
-std::vector<std::string> saveLanes(const std::filesystem::path& folder, TimelineModel& model);
 
 // What the panel shows: firstRow at the left edge of the key area, rowsPerPixel wide.
 struct TimelineView {

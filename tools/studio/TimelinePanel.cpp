@@ -32,19 +32,6 @@ void text(ImDrawList* list, float x, float y, ImU32 colour, const char* s) { lis
 
 }  // namespace
 
-void TimelinePanel::setWaveform(const std::vector<std::int16_t>& samples, unsigned channels, unsigned frequency,
-                                double rowsPerSecond) {
-    peaks_.clear();
-    if (channels == 0 || frequency == 0 || rowsPerSecond <= 0.0) return;
-    const std::size_t frames = samples.size() / channels;
-    const double framesPerRow = frequency / rowsPerSecond;
-    peaks_.assign(static_cast<std::size_t>(std::ceil(frames / framesPerRow)) + 1, 0.0f);
-    for (std::size_t i = 0; i < frames * channels; ++i) {
-        const auto row = static_cast<std::size_t>(static_cast<double>(i / channels) / framesPerRow);
-        peaks_[row] = std::max(peaks_[row], std::abs(static_cast<float>(samples[i])) / 32768.0f);
-    }
-}
-
 void TimelinePanel::showRows(double first, double last, float width) {
     const float span = std::max(1.0f, width - TimelineLayout::kNameWidth);
     view_.firstRow = first;
@@ -71,20 +58,30 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
                                         ImGuiWindowFlags_NoScrollWithMouse;
     std::optional<double> seek;
     if (ImGui::Begin("Timeline", nullptr, kFlags)) {
-        ImDrawList* list = ImGui::GetWindowDrawList();
-        // Grid, waveform and curves are axis-aligned or a pixel apart: smoothing
-        // their edges would cost most of the panel's time and show nothing.
-        list->Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
-        list->AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(width, layout.bottom), kBackground);
+        ImDrawList* window = ImGui::GetWindowDrawList();
+        window->Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
         laneRects(layout, model.lanes(), model.selected(), laneScroll_, rects_);
         seek = handlePointer(layout, model, frame);
         laneRects(layout, model.lanes(), model.selected(), laneScroll_, rects_);
-        drawRuler(layout, frame);
-        drawLanes(layout, model);
+        const ImVec2 origin(0.0f, layout.top);
+        const ImVec2 size(width, layout.bottom - layout.top);
+        if (!cache_) {
+            drawContent(*window, layout, model, frame, LaneLayer::All);
+        } else {
+            // Everything but the selected lane's keys from the texture; those
+            // change under a drag, and are drawn every frame.
+            const std::uint64_t key = contentKey(layout, model, frame);
+            if (!cache_->holds(key, origin, size)) {
+                drawContent(cache_->begin(origin, size), layout, model, frame, LaneLayer::Others);
+                cache_->end(key);
+            }
+            cache_->show(window);
+            drawLanes(window, layout, model, LaneLayer::Selected);
+        }
         // The playhead over everything.
         const float x = layout.xOfRow(view_, frame.row);
         if (x >= layout.left && x <= layout.right)
-            list->AddLine(ImVec2(x, layout.top), ImVec2(x, layout.bottom), kPlayhead, 1.5f);
+            window->AddLine(ImVec2(x, layout.top), ImVec2(x, layout.bottom), kPlayhead, 1.5f);
         editPopup(model);
     }
     ImGui::End();
@@ -92,8 +89,30 @@ std::optional<double> TimelinePanel::draw(TimelineModel& model, const TimelineFr
     return seek;
 }
 
-void TimelinePanel::drawRuler(const TimelineLayout& layout, const TimelineFrame& frame) const {
-    ImDrawList* list = ImGui::GetWindowDrawList();
+void TimelinePanel::drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model,
+                                const TimelineFrame& frame, LaneLayer layer) {
+    // Grid, waveform and curves are axis-aligned or a pixel apart: smoothing
+    // their edges would cost most of the panel's time and show nothing.
+    list.Flags &= ~(ImDrawListFlags_AntiAliasedLines | ImDrawListFlags_AntiAliasedFill);
+    list.AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(layout.right, layout.bottom), kBackground);
+    drawRuler(&list, layout, frame);
+    drawLanes(&list, layout, model, layer);
+}
+
+std::uint64_t TimelinePanel::contentKey(const TimelineLayout& layout, const TimelineModel& model,
+                                        const TimelineFrame& frame) const {
+    KeyHash key;
+    key.add(layout.right).add(layout.top).add(layout.bottom).add(view_.firstRow).add(view_.rowsPerPixel).add(laneScroll_);
+    key.add(model.shapeVersion()).add(model.selected()).add(peaksVersion_).add(frame.lengthRows);
+    for (std::size_t i = 0; i < model.lanes().size(); ++i)
+        if (i != model.selected()) key.add(model.lanes()[i].changed);
+    const Transport& transport = *frame.transport;
+    key.add(transport.looping()).add(transport.loopStart()).add(transport.loopEnd());
+    for (const SongSection& section : transport.sections()) key.add(section.name.c_str()).add(section.startRow);
+    return key.value();
+}
+
+void TimelinePanel::drawRuler(ImDrawList* list, const TimelineLayout& layout, const TimelineFrame& frame) const {
     list->AddRectFilled(ImVec2(0.0f, layout.top), ImVec2(layout.right, layout.rulerBottom), kRulerBackground);
     list->PushClipRect(ImVec2(layout.left, layout.top), ImVec2(layout.right, layout.bottom), true);
 
@@ -148,8 +167,7 @@ void TimelinePanel::drawRuler(const TimelineLayout& layout, const TimelineFrame&
     list->PopClipRect();
 }
 
-void TimelinePanel::drawLanes(const TimelineLayout& layout, const TimelineModel& model) {
-    ImDrawList* list = ImGui::GetWindowDrawList();
+void TimelinePanel::drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model, LaneLayer layer) {
     const std::vector<Lane>& lanes = model.lanes();
     list->PushClipRect(ImVec2(0.0f, layout.waveBottom), ImVec2(layout.right, layout.bottom), true);
     const double firstRow = view_.firstRow;
@@ -161,11 +179,16 @@ void TimelinePanel::drawLanes(const TimelineLayout& layout, const TimelineModel&
         if (rect.top + rect.height < layout.waveBottom) continue;
         const Lane& lane = lanes[i];
         const bool selected = i == model.selected();
-        if (rect.groupTop >= 0.0f) text(list, 4.0f, rect.groupTop, kText, lane.group.c_str());
-        if (selected) list->AddRectFilled(ImVec2(0.0f, rect.top), ImVec2(layout.right, rect.top + rect.height), kLaneSelected);
-        list->AddLine(ImVec2(0.0f, rect.top + rect.height), ImVec2(layout.right, rect.top + rect.height), kRowLine);
+        if (layer == LaneLayer::Selected && !selected) continue;
+        if (layer != LaneLayer::Selected) {
+            if (rect.groupTop >= 0.0f) text(list, 4.0f, rect.groupTop, kText, lane.group.c_str());
+            if (selected) list->AddRectFilled(ImVec2(0.0f, rect.top), ImVec2(layout.right, rect.top + rect.height), kLaneSelected);
+            list->AddLine(ImVec2(0.0f, rect.top + rect.height), ImVec2(layout.right, rect.top + rect.height), kRowLine);
+        }
+        if (layer == LaneLayer::Others && selected) continue;
         const char* suffix = lane.track.c_str() + std::min(lane.group.size(), lane.track.size());
-        std::snprintf(label.data(), label.size(), "  %s%s%s", suffix, lane.dirty() ? " *" : "", lane.readOnly ? " (ro)" : "");
+        std::snprintf(label.data(), label.size(), "  %s%s%s%s", suffix, lane.dirty() ? " *" : "", lane.readOnly ? " (ro)" : "",
+                      lane.orphan ? " (no export)" : "");
         text(list, 4.0f, rect.top + 1.0f, lane.readOnly ? kReadOnly : kText, label.data());
 
         float low = 0.0f;

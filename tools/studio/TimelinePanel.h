@@ -5,7 +5,7 @@
 //
 // Use (inside an ImGui frame, once per frame):
 //     TimelinePanel panel;
-//     panel.setWaveform(samples, channels, frequency, rowsPerSecond);  // once per song
+//     panel.setPeaks(waveformPeaks(mp3, rowsPerSecond));   // once per song (Waveform.h)
 //     TimelineFrame in{row, lengthRows, paused, &transport};
 //     if (auto row = panel.draw(model, in, width, height)) seek(*row);
 //
@@ -21,6 +21,7 @@
 // Failure: none; input with nothing under it does nothing.
 #pragma once
 
+#include "DrawListCache.h"
 #include "Timeline.h"
 #include "Transport.h"
 
@@ -28,6 +29,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace zyr::studio {
@@ -41,9 +43,14 @@ struct TimelineFrame {
 
 class TimelinePanel {
 public:
-    // Peaks of the decoded music, one per row (the largest magnitude of any
-    // sample in it, 0 to 1).
-    void setWaveform(const std::vector<std::int16_t>& samples, unsigned channels, unsigned frequency, double rowsPerSecond);
+    // The music's peaks, one per row, 0 to 1.
+    void setPeaks(std::vector<float> peaks) {
+        peaks_ = std::move(peaks);
+        ++peaksVersion_;
+    }
+    // Draws what it shows through cache (borrowed) from now on, so a frame
+    // that changes nothing of it draws one image.
+    void setCache(DrawListCache* cache) { cache_ = cache; }
 
     // Draws the panel into the current ImGui frame and handles the pointer;
     // returns a row to seek to when the ruler asked for one.
@@ -68,8 +75,16 @@ public:
     void showRows(double first, double last, float width);
 
 private:
-    void drawRuler(const TimelineLayout& layout, const TimelineFrame& frame) const;
-    void drawLanes(const TimelineLayout& layout, const TimelineModel& model);
+    // The lanes' frames (background, separators, group names) and contents
+    // (labels, axis, curves, handles): all, all but the selected lane's
+    // content, or only that.
+    enum class LaneLayer { All, Others, Selected };
+    void drawContent(ImDrawList& list, const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame,
+                     LaneLayer layer);
+    // A digest of everything drawContent's drawing depends on.
+    std::uint64_t contentKey(const TimelineLayout& layout, const TimelineModel& model, const TimelineFrame& frame) const;
+    void drawRuler(ImDrawList* list, const TimelineLayout& layout, const TimelineFrame& frame) const;
+    void drawLanes(ImDrawList* list, const TimelineLayout& layout, const TimelineModel& model, LaneLayer layer);
     std::optional<double> handlePointer(const TimelineLayout& layout, TimelineModel& model, const TimelineFrame& frame);
     void editPopup(TimelineModel& model);
 
@@ -77,6 +92,8 @@ private:
     bool fitted_ = false;
     float laneScroll_ = 0.0f;
     std::vector<float> peaks_;
+    std::uint64_t peaksVersion_ = 0;
+    DrawListCache* cache_ = nullptr;
     std::vector<LaneRect> rects_;
     std::vector<ImVec2> points_;  // scratch of the curve polyline
 

@@ -1,0 +1,17 @@
+// WorkerPriority: a worker thread that gives way to the frame loop, so slow
+// work beside it (a song rendered and encoded) does not stretch its frames on
+// a machine with few cores.
+//
+// Use: lowerThreadPriority();      // first thing on the worker thread
+//
+// Processes the thread starts afterwards (the MP3 encoder) run at the same
+// lower priority.
+//
+// Failure: none; where the system does not allow it, nothing changes.
+#pragma once
+
+namespace zyr::studio {
+
+void lowerThreadPriority();
+
+}  // namespace zyr::studio
