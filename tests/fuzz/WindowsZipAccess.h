@@ -3,7 +3,7 @@
 // under names of their own (WindowsZipAccessBuild.h renames them when that file
 // is compiled).
 //
-//     WindowsArchiveDirectory* zip = windowsOpenZipDirectory(path, refused);
+//     WindowsArchiveDirectory* zip = windowsOpenZipDirectory(path, refused, names);
 //     WindowsArchiveFile* entry = windowsOpenZipEntry(zip, "fs.glsl");
 //
 // Ownership and failure as in archive/ZipAccess.h, whose contract they share.
@@ -14,11 +14,13 @@
 #include <filesystem>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 struct WindowsArchiveDirectory;
 struct WindowsArchiveFile;
 WindowsArchiveDirectory* windowsOpenZipDirectory(const std::filesystem::path& path,
-                                                 std::unordered_set<std::string>& refused);
+                                                 std::unordered_set<std::string>& refused,
+                                                 std::vector<std::string>& names);
 void windowsCloseZipDirectory(WindowsArchiveDirectory* directory);
 WindowsArchiveFile* windowsOpenZipEntry(WindowsArchiveDirectory* directory, const char* name);
 std::int64_t windowsRewindZipEntry(WindowsArchiveFile* file);

@@ -36,7 +36,8 @@ std::int64_t usableSize(std::int64_t size) {
 
 template <typename Directory, typename File>
 struct Reader {
-    Directory* (*openDirectory)(const std::filesystem::path&, std::unordered_set<std::string>&);
+    Directory* (*openDirectory)(const std::filesystem::path&, std::unordered_set<std::string>&,
+                                std::vector<std::string>&);
     void (*closeDirectory)(Directory*);
     File* (*openEntry)(Directory*, const char*);
     std::int64_t (*rewind)(File*);
@@ -56,9 +57,12 @@ Transcript drive(const Reader<Directory, File>& reader, const std::filesystem::p
                  const std::vector<std::string>& names) {
     Transcript t;
     std::unordered_set<std::string> refused;
-    Directory* directory = reader.openDirectory(path, refused);
+    std::vector<std::string> listed;
+    Directory* directory = reader.openDirectory(path, refused, listed);
     t.add("opened", directory != nullptr);
     if (!directory) return t;
+    // The names a checker lists must be the same whichever reader opened it.
+    for (const std::string& name : listed) t.lines.push_back("listed " + name);
     std::vector<std::string> sortedRefusals(refused.begin(), refused.end());
     std::sort(sortedRefusals.begin(), sortedRefusals.end());
     for (const std::string& name : sortedRefusals) t.lines.push_back("refused " + name);
