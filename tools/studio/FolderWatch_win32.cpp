@@ -95,6 +95,11 @@ FolderWatch::~FolderWatch() = default;
 
 void FolderWatch::read(Clock::time_point now) {
     Native& n = *native_;
+    // The next read; a folder the system will not watch any more is named
+    // among the failures, as one that could not be watched at all.
+    const auto restart = [&] {
+        if (!n.start()) failures_.push_back("stopped watching " + toUtf8(folder_) + ": " + windowsMessage(GetLastError()));
+    };
     while (n.reading) {
         DWORD bytes = 0;
         if (!GetOverlappedResult(n.folder, &n.pending, &bytes, FALSE)) {
@@ -104,14 +109,18 @@ void FolderWatch::read(Clock::time_point now) {
             // other error: the folder itself went away or stopped answering.
             // Either way every part may have changed.
             changedAll(now);
-            if (error != ERROR_NOTIFY_ENUM_DIR) n.reading = false;
-            if (n.reading) n.start();
+            if (error != ERROR_NOTIFY_ENUM_DIR) {
+                n.reading = false;
+                failures_.push_back("stopped watching " + toUtf8(folder_) + ": " + windowsMessage(error));
+            } else {
+                restart();
+            }
             continue;
         }
         if (bytes == 0) {
             // The system lost the details: every part may have changed.
             changedAll(now);
-            n.start();
+            restart();
             continue;
         }
         // Every record is taken before the next read reuses the buffer; the
@@ -153,8 +162,9 @@ void FolderWatch::read(Clock::time_point now) {
             if (record->NextEntryOffset == 0) break;
             at += record->NextEntryOffset;
         }
-        n.start();
+        restart();
     }
 }
+
 
 }  // namespace zyr::studio
