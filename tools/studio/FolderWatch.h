@@ -24,7 +24,8 @@
 //
 // Failure: the constructor throws std::runtime_error when the system cannot
 // watch the folder itself; a folder inside it that cannot be watched (the
-// system's limit of watches reached) is named in failures(). poll never
+// system's limit of watches reached), or on Windows a watch the system stops
+// serving, is named in failures(). poll never
 // blocks, throws or allocates when nothing happened.
 #pragma once
 
