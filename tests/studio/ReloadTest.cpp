@@ -1,8 +1,7 @@
-// The studio's reloading pieces without a window: the folder watch over
-// folders at any depth, the song builder never handing out a build of older
-// sources, and the waveform worked out a block at a time against a whole decode.
+// The studio's reloading pieces without a window: the song builder never
+// handing out a build of older sources, and the waveform worked out a block
+// at a time against a whole decode. (The folder watch: FolderWatchTest.cpp.)
 #include "AudioTestSupport.h"
-#include "FolderWatch.h"
 #include "Mp3.h"
 #include "SongBuilder.h"
 #include "TempDir.h"
@@ -18,41 +17,9 @@
 namespace {
 
 using namespace std::chrono_literals;
-using zyr::content::Part;
-using zyr::studio::FolderWatch;
-using zyr::studio::PartSet;
 
 void writeText(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-}
-
-// The parts the watch answers with, once the burst is over.
-PartSet answer(FolderWatch& watch) {
-    PartSet changed;
-    waitUntil([&] { return static_cast<bool>(changed = watch.poll(FolderWatch::Clock::now())); }, 5s, 10ms);
-    return changed;
-}
-
-TEST(FolderWatch, ReadyTrackFilesInFoldersAtAnyDepthAndInNewFoldersCount) {
-    TempDir dir;
-    std::filesystem::create_directories(dir / "ready" / "deep");
-    FolderWatch watch(dir.path());
-    ASSERT_TRUE(watch.failures().empty());
-
-    writeText(dir / "ready" / "deep" / "sync_a.x.track", "....");
-    PartSet changed = answer(watch);
-    EXPECT_TRUE(changed.has(Part::Tracks));
-    EXPECT_FALSE(changed.has(Part::Shader));
-
-    // A folder made later is watched from then on: its files count by their part.
-    std::filesystem::create_directories(dir / "later" / "deeper");
-    EXPECT_TRUE(answer(watch));
-    writeText(dir / "later" / "deeper" / "sync_b.x.track", "....");
-    changed = answer(watch);
-    EXPECT_TRUE(changed.has(Part::Tracks));
-    EXPECT_FALSE(changed.has(Part::Shader));
-    writeText(dir / "later" / "notes.md", "...");
-    EXPECT_FALSE(answer(watch).has(Part::Tracks));
 }
 
 std::string song(int bars) {

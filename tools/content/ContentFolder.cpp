@@ -1,5 +1,6 @@
 #include "ContentFolder.h"
 
+#include "FileWrite.h"
 #include "Mp3Encoder.h"
 #include "PackTool.h"
 #include "PathText.h"
@@ -14,7 +15,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <map>
 
@@ -29,12 +29,22 @@ namespace {
     throw ContentError("", 0, 0, messages.front(), messages);
 }
 
+// Through the tools' one reader, which on Windows waits out a file another
+// program holds for a moment (an editor in the middle of saving it) rather
+// than calling it unreadable.
 std::string readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ContentError(toUtf8(path), 0, 0, std::string("cannot read: ") + std::strerror(errno));
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw ContentError(toUtf8(path), 0, 0, "cannot read");
-    return bytes;
+    const std::string file = toUtf8(path);
+    std::optional<std::string> bytes;
+    try {
+        bytes = readFileIfPresent(path);
+    } catch (const FileError& error) {
+        // "FILE: cannot be read: REASON", worded as this library words it.
+        const std::string what = error.what();
+        const std::string lead = file + ": cannot be read: ";
+        throw ContentError(file, 0, 0, "cannot read: " + (what.starts_with(lead) ? what.substr(lead.size()) : what));
+    }
+    if (!bytes) throw ContentError(file, 0, 0, std::string("cannot read: ") + std::strerror(ENOENT));
+    return std::move(*bytes);
 }
 
 bool directChild(const std::string& name, std::string_view folder, std::string_view extension) {

@@ -7,19 +7,25 @@
 //
 // The folder and every folder inside it are watched (one made or moved in
 // later is picked up when it appears), so a ready .track file in a folder of
-// its own counts like one at the top. Writes that end in close, renames in and
-// out (how many editors save), deletions and creations all count, and a file
-// counts for the part zyr::content::partOf gives it; a folder that comes or
-// goes counts for every part. A burst of events becomes one answer once the
-// folder has been quiet for a short while, so an editor's
-// write-rename-delete sequence is one reload. Whether the bytes really changed
-// is for the caller to decide.
+// its own counts like one at the top. Finished writes, renames in and out
+// (how many editors save, ReplaceFileW included), deletions and creations all
+// count, and a file counts for the part zyr::content::partOf gives it; a
+// folder that comes or goes counts for every part, and so do changes the
+// system lost track of. A burst of events becomes one answer once the folder
+// has been quiet for a short while, so an editor's write-rename-delete
+// sequence is one reload. Whether the bytes really changed is for the caller
+// to decide.
 //
-// Ownership: the watch owns its notification descriptor, closed on destruction.
+// The system's side is one file per platform: FolderWatch_posix.cpp (inotify,
+// a watch per folder) and FolderWatch_win32.cpp (ReadDirectoryChangesW over
+// the whole tree at once, so no folder inside can fail on its own there).
+//
+// Ownership: the watch owns the system's handles, closed on destruction.
 //
 // Failure: the constructor throws std::runtime_error when the system cannot
 // watch the folder itself; a folder inside it that cannot be watched (the
-// system's limit of watches reached) is named in failures(). poll never
+// system's limit of watches reached), or on Windows a watch the system stops
+// serving, is named in failures(). poll never
 // blocks, throws or allocates when nothing happened.
 #pragma once
 
@@ -28,8 +34,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace zyr::studio {
@@ -62,15 +68,16 @@ public:
     const std::vector<std::string>& failures() const { return failures_; }
 
 private:
-    // Watches relative and every folder below it.
-    void watchTree(const std::string& relative);
-    void watch(const std::string& relative);
+    struct Native;  // the system's handles and what they stand for; one per platform file
+
+    // Takes in what the system reported since the last call (platform file).
     void read(Clock::time_point now);
-    void changedAll();
+    // What read makes of each report.
+    void changedFile(const std::string& relative, Clock::time_point now);
+    void changedAll(Clock::time_point now);
 
     std::filesystem::path folder_;
-    int fd_ = -1;
-    std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder relative to the root
+    std::unique_ptr<Native> native_;
     std::vector<std::string> failures_;
     PartSet pending_;
     Clock::time_point lastEvent_;

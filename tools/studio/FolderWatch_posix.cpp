@@ -1,10 +1,13 @@
 #include "FolderWatch.h"
 
+#include "PathText.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <sys/inotify.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace zyr::studio {
 
@@ -15,52 +18,61 @@ constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
 
 }  // namespace
 
+// inotify watches one folder at a time: each folder of the tree has a watch of
+// its own, and one made later is added when it appears.
+struct FolderWatch::Native {
+    Native(const std::filesystem::path& root, int fd, std::vector<std::string>& failures)
+        : root(root), fd(fd), failures(failures) {}
+
+    std::filesystem::path root;
+    int fd = -1;
+    std::unordered_map<int, std::string> folders;  // watch descriptor -> folder relative to the root
+    std::vector<std::string>& failures;
+
+    // Watches relative and every folder below it.
+    void watchTree(const std::string& relative) {
+        watch(relative);
+        std::error_code error;
+        for (auto it = std::filesystem::recursive_directory_iterator(root / relative, error);
+             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->is_symlink(error)) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            if (it->is_directory(error)) watch(toGenericUtf8(it->path().lexically_relative(root)));
+        }
+    }
+
+    void watch(const std::string& relative) {
+        const int descriptor = inotify_add_watch(fd, (root / relative).c_str(), kEvents | IN_ONLYDIR);
+        if (descriptor >= 0) folders[descriptor] = relative;
+        else if (errno != ENOENT && errno != ENOTDIR) failures.push_back("cannot watch " + relative + ": " + std::strerror(errno));
+    }
+};
+
 FolderWatch::FolderWatch(const std::filesystem::path& folder) : folder_(folder) {
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error(std::string("cannot watch ") + folder.string() + ": " + std::strerror(errno));
-    const int root = inotify_add_watch(fd_, folder_.c_str(), kEvents);
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot watch " + toUtf8(folder) + ": " + std::strerror(errno));
+    native_ = std::make_unique<Native>(folder_, fd, failures_);
+    const int root = inotify_add_watch(fd, folder_.c_str(), kEvents);
     if (root < 0) {
         const int error = errno;
-        close(fd_);
-        throw std::runtime_error("cannot watch " + folder.string() + ": " + std::strerror(error));
+        close(fd);
+        throw std::runtime_error("cannot watch " + toUtf8(folder) + ": " + std::strerror(error));
     }
-    folders_[root] = "";
+    native_->folders[root] = "";
     std::error_code error;
     for (auto it = std::filesystem::directory_iterator(folder_, error); !error && it != std::filesystem::directory_iterator();
          it.increment(error))
-        if (it->is_directory(error) && !it->is_symlink(error)) watchTree(it->path().filename().string());
+        if (it->is_directory(error) && !it->is_symlink(error)) native_->watchTree(toUtf8(it->path().filename()));
 }
 
-FolderWatch::~FolderWatch() { close(fd_); }
-
-void FolderWatch::watchTree(const std::string& relative) {
-    watch(relative);
-    std::error_code error;
-    for (auto it = std::filesystem::recursive_directory_iterator(folder_ / relative, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        if (it->is_symlink(error)) {
-            it.disable_recursion_pending();
-            continue;
-        }
-        if (it->is_directory(error)) watch(it->path().lexically_relative(folder_).generic_string());
-    }
-}
-
-void FolderWatch::watch(const std::string& relative) {
-    const int descriptor = inotify_add_watch(fd_, (folder_ / relative).c_str(), kEvents | IN_ONLYDIR);
-    if (descriptor >= 0) folders_[descriptor] = relative;
-    else if (errno != ENOENT && errno != ENOTDIR) failures_.push_back("cannot watch " + relative + ": " + std::strerror(errno));
-}
-
-void FolderWatch::changedAll() {
-    for (auto part : {content::Part::Shader, content::Part::Parameters, content::Part::Tracks, content::Part::Song})
-        pending_.add(part);
-}
+FolderWatch::~FolderWatch() { close(native_->fd); }
 
 void FolderWatch::read(Clock::time_point now) {
     alignas(inotify_event) char buffer[8192];
     for (;;) {
-        const ssize_t length = ::read(fd_, buffer, sizeof buffer);
+        const ssize_t length = ::read(native_->fd, buffer, sizeof buffer);
         if (length <= 0) return;  // EAGAIN: nothing more for now
         for (ssize_t at = 0; at < length;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
@@ -68,18 +80,18 @@ void FolderWatch::read(Clock::time_point now) {
             lastEvent_ = now;
             if (event->mask & IN_Q_OVERFLOW) {
                 // Events were lost: every part may have changed.
-                changedAll();
+                changedAll(now);
                 continue;
             }
-            const auto found = folders_.find(event->wd);
-            if (found == folders_.end()) continue;
+            const auto found = native_->folders.find(event->wd);
+            if (found == native_->folders.end()) continue;
             if (event->mask & IN_IGNORED) {
-                folders_.erase(found);
+                native_->folders.erase(found);
                 continue;
             }
             // A watched folder itself went away or moved: whatever it held did too.
             if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
-                changedAll();
+                changedAll(now);
                 continue;
             }
             if (event->len == 0) continue;
@@ -88,21 +100,13 @@ void FolderWatch::read(Clock::time_point now) {
             const std::string relative = in.empty() ? name : in + "/" + name;
             if (event->mask & IN_ISDIR) {
                 // A folder came, went or was renamed, with whatever it holds.
-                changedAll();
-                if (event->mask & (IN_CREATE | IN_MOVED_TO)) watchTree(relative);
+                changedAll(now);
+                if (event->mask & (IN_CREATE | IN_MOVED_TO)) native_->watchTree(relative);
                 continue;
             }
-            pending_.add(content::partOf(relative));
+            changedFile(relative, now);
         }
     }
-}
-
-PartSet FolderWatch::poll(Clock::time_point now) {
-    read(now);
-    if (!pending_ || now - lastEvent_ < kQuiet) return {};
-    const PartSet changed = pending_;
-    pending_ = {};
-    return changed;
 }
 
 }  // namespace zyr::studio

@@ -5,11 +5,15 @@
 //     MemoryArchive packed(zyr::content::packArchive(entries));
 //     ResourceArchive& archive = packed.archive();   // reads like any zyr.dat
 //
-// The studio writes no files: the bytes go into an anonymous in-memory file
-// whose path the archive opens, like any other zip.
+// The studio writes no files of its own: the bytes go into a file the archive
+// opens by its path, like any other zip. On POSIX that is an anonymous
+// in-memory file (MemoryArchive_posix.cpp) that goes with the process. On
+// Windows it is a temporary file the system keeps in its cache, in the
+// user's temporary folder, deleted with the object; one a crashed studio
+// left is deleted by the next studio to start (MemoryArchive_win32.cpp).
 //
-// Ownership: the object owns the archive and the in-memory file, which lives as
-// long as the archive holds it open.
+// Ownership: the object owns the archive and the file, which lives as long
+// as the archive holds it open.
 //
 // Failure: throws std::runtime_error when the in-memory file cannot be made.
 // Bytes that are no zip give an archive whose every openFile returns null, as
@@ -18,6 +22,8 @@
 
 #include "ResourceArchive.h"
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string_view>
 
@@ -34,7 +40,8 @@ public:
     ResourceArchive& archive() { return *archive_; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t file_ = -1;     // the file's descriptor (POSIX) or handle (Windows)
+    std::filesystem::path path_;  // its name, as the archive opens it
     std::unique_ptr<ResourceArchive> archive_;
 };
 

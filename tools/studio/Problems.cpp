@@ -3,6 +3,7 @@
 #include "CompileLog.h"
 #include "FileWrite.h"
 #include "ParameterFile.h"
+#include "PathText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -58,7 +59,7 @@ std::vector<Problem> contentProblems(const content::ContentError& error, const f
     std::vector<Problem> problems;
     const std::string prefix = content::place(error.file(), error.line(), error.column()) + ": ";
     // The author knows a file by its place in the folder.
-    const std::string root = (folder / "").string();
+    const std::string root = toUtf8(folder / "");
     const auto relative = [&](std::string text) {
         if (!folder.empty() && text.starts_with(root)) text.erase(0, root.size());
         return text;
@@ -69,7 +70,7 @@ std::vector<Problem> contentProblems(const content::ContentError& error, const f
     first.message = what.starts_with(prefix) ? what.substr(prefix.size()) : what;
     if (error.line() > 0) {
         // The library names a folder's file by the folder's path joined to its own.
-        const fs::path file(error.file());
+        const fs::path file = pathFromUtf8(error.file());
         const bool joined = file.is_absolute() || folder.empty() || error.file().starts_with(root);
         std::optional<std::string> text;
         try {

@@ -245,11 +245,11 @@ bool Studio::frame() { return session_->frame(); }
 void Studio::hideOverlays(bool hidden) { session_->hideOverlays(hidden); }
 std::size_t Studio::reloads() const { return session_->reloads(); }
 
-int studioMain(int argc, char** argv) {
+int studioMain(const std::vector<std::string>& arguments) {
     installStopHandlers();
     StudioOptions options;
     try {
-        options = parseStudioOptions(std::vector<std::string>(argv + 1, argv + argc));
+        options = parseStudioOptions(arguments);
     } catch (const StudioUsageError& error) {
         std::fprintf(stderr, "zyr-studio: %s (see --help)\n", error.what());
         return 2;

@@ -32,6 +32,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace zyr::studio {
 
@@ -57,8 +59,9 @@ private:
     std::unique_ptr<StudioSession> session_;
 };
 
-// Parses the arguments, runs the studio and prints errors as
-// "zyr-studio: <message>"; returns the exit status (0, 1, 2 for usage).
-int studioMain(int argc, char** argv);
+// Parses the arguments (UTF-8, without the program's name), runs the studio
+// and prints errors as "zyr-studio: <message>"; returns the exit status (0,
+// 1, 2 for usage).
+int studioMain(const std::vector<std::string>& arguments);
 
 }  // namespace zyr::studio

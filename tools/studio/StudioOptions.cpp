@@ -1,5 +1,7 @@
 #include "StudioOptions.h"
 
+#include "PathText.h"
+
 #include <charconv>
 #include <cmath>
 #include <string_view>
@@ -64,7 +66,7 @@ StudioOptions parseStudioOptions(const std::vector<std::string>& arguments) {
             }
             if (sourceGiven) throw StudioUsageError("one folder or archive only, not also '" + argument + "'");
             if (argument.empty()) throw StudioUsageError("an empty folder or archive name");
-            options.source = argument;
+            options.source = pathFromUtf8(argument);
             sourceGiven = true;
             continue;
         }

@@ -1,6 +1,7 @@
 #include "StudioSource.h"
 
 #include "FileWrite.h"
+#include "PathText.h"
 
 #include <stdexcept>
 #include <system_error>
@@ -16,16 +17,16 @@ Source::Source(const fs::path& path, ProblemBoard& problems) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
         folder_ = path;
-        name_ = fs::absolute(path).lexically_normal().filename().string();
-        if (name_.empty()) name_ = path.string();
+        name_ = toUtf8(fs::absolute(path).lexically_normal().filename());
+        if (name_.empty()) name_ = toUtf8(path);
         openFolder(problems);
         for (Part part : {Part::Shader, Part::Parameters, Part::Tracks, Part::Song}) snapshots_[part] = snapshot(part);
         return;
     }
-    if (!fs::is_regular_file(path, error)) throw std::runtime_error(path.string() + ": no such folder or archive");
-    name_ = path.filename().string();
+    if (!fs::is_regular_file(path, error)) throw std::runtime_error(toUtf8(path) + ": no such folder or archive");
+    name_ = toUtf8(path.filename());
     file_ = std::make_unique<ResourceArchive>(path);
-    if (!file_->isOpen()) throw std::runtime_error(path.string() + ": not an archive the player reads");
+    if (!file_->isOpen()) throw std::runtime_error(toUtf8(path) + ": not an archive the player reads");
     archive_ = file_.get();
     if (ArchiveFile* music = archive_->openFile(kMusicEntry)) {
         music_ = archive_->readText(music);
@@ -51,14 +52,14 @@ void Source::openFolder(ProblemBoard& problems) {
         problems.set(Topic::Tracks, contentProblems(error, folder_));
     }
     std::optional<std::string> mp3 = content::soundtrackMp3(folder_);
-    if (!mp3) throw std::runtime_error(folder_.string() + ": no music (song/ or soundtrack.mp3)");
+    if (!mp3) throw std::runtime_error(toUtf8(folder_) + ": no music (song/ or soundtrack.mp3)");
     music_ = *mp3;
     entries.push_back({kMusicEntry, std::move(*mp3)});
     packed_ = std::make_unique<MemoryArchive>(content::packArchive(entries));
     archive_ = &packed_->archive();
 }
 
-std::optional<std::string> Source::read(const std::string& name) const { return readFileIfPresent(folder_ / name); }
+std::optional<std::string> Source::read(const std::string& name) const { return readFileIfPresent(folder_ / pathFromUtf8(name)); }
 
 Source::Snapshot Source::snapshot(Part part) const {
     Snapshot files;
@@ -66,7 +67,7 @@ Source::Snapshot Source::snapshot(Part part) const {
     for (auto it = fs::recursive_directory_iterator(folder_, error); !error && it != fs::recursive_directory_iterator();
          it.increment(error)) {
         if (!it->is_regular_file(error)) continue;
-        const std::string relative = it->path().lexically_relative(folder_).generic_string();
+        const std::string relative = toGenericUtf8(it->path().lexically_relative(folder_));
         if (content::partOf(relative) != part) continue;
         try {
             files[relative] = readFileIfPresent(it->path()).value_or(std::string());

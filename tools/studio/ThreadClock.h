@@ -3,6 +3,12 @@
 // work is not the frame loop's).
 //
 // Use: const double before = threadCpuSeconds(); ...; double used = threadCpuSeconds() - before;
+//
+// ThreadClock_posix.cpp reads the thread's CPU clock; ThreadClock_win32.cpp
+// its cycle count at the time-stamp counter's rate, or where the system does
+// not count cycles its kernel and user times, which move a scheduler tick
+// (some 16 ms) at a time, so only averages over many frames mean much there.
+//
 // Failure: 0.0 where the system cannot tell.
 #pragma once
 

@@ -1,6 +1,7 @@
 #include "TrackSave.h"
 
 #include "FileWrite.h"
+#include "PathText.h"
 #include "Track.h"
 #include "TrackText.h"
 
@@ -28,7 +29,7 @@ SaveOutcome saveLanes(const fs::path& folder, TimelineModel& model, const std::m
     for (const auto& [file, tracks] : files) {
         std::optional<std::string> text;
         try {
-            text = readFileIfPresent(folder / file);
+            text = readFileIfPresent(folder / pathFromUtf8(file));
         } catch (const FileError& error) {
             out.errors.push_back(std::string(error.what()) + "; not saved");
             continue;
@@ -49,7 +50,7 @@ SaveOutcome saveLanes(const fs::path& folder, TimelineModel& model, const std::m
             out.errors.push_back(why + " (not saved: fix the file, then save again)");
             continue;
         }
-        const fs::path path = folder / file;
+        const fs::path path = folder / pathFromUtf8(file);
         try {
             std::error_code ignored;
             fs::create_directories(path.parent_path(), ignored);

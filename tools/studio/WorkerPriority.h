@@ -4,8 +4,8 @@
 //
 // Use: lowerThreadPriority();      // first thing on the worker thread
 //
-// Processes the thread starts afterwards (the MP3 encoder) run at the same
-// lower priority.
+// The thread alone is lowered (a nice value on Linux, a thread priority
+// below normal on Windows); the process's other threads keep theirs.
 //
 // Failure: none; where the system does not allow it, nothing changes.
 #pragma once

@@ -1,11 +1,11 @@
 #include "Song.h"
 
+#include "FileWrite.h"
 #include "PathText.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -611,13 +611,16 @@ Song Reader::finish() const {
     return song;
 }
 
+// Through the tools' one reader, which on Windows waits out a file another
+// program holds for a moment.
 std::string readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw SongError(toUtf8(path), 0, "cannot read the file");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw SongError(toUtf8(path), 0, "cannot read the file");
-    return text.str();
+    std::optional<std::string> text;
+    try {
+        text = readFileIfPresent(path);
+    } catch (const FileError&) {
+    }
+    if (!text) throw SongError(toUtf8(path), 0, "cannot read the file");
+    return std::move(*text);
 }
 
 }  // namespace
