@@ -82,8 +82,15 @@ MemoryArchive::MemoryArchive(std::string_view bytes) {
     }
     file_ = reinterpret_cast<std::intptr_t>(file);
     path_ = name;
-    // The archive opens the file by name and keeps a handle of its own.
-    archive_ = std::make_unique<ResourceArchive>(path_);
+    // The archive opens the file by name and keeps a handle of its own. A
+    // constructor that throws runs no destructor, so the file goes here.
+    try {
+        archive_ = std::make_unique<ResourceArchive>(path_);
+    } catch (...) {
+        CloseHandle(file);
+        DeleteFileW(name.c_str());
+        throw;
+    }
 }
 
 MemoryArchive::~MemoryArchive() {
